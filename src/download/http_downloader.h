@@ -1,0 +1,68 @@
+// HttpDownloader: the record of one file download over one MySocket.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "download/my_socket.h"
+#include "download/status_codes.h"
+
+namespace rz {
+
+// Told the bytes received so far and the expected total after every chunk;
+// kStoppedByCallback (-813) stops the download.
+using ProgressCallback = std::int32_t (*)(std::int32_t received, std::int32_t expectedTotal);
+
+class HttpDownloader {
+ public:
+  // Stores host and localPath without copying them; a port of 0 or less becomes 80.
+  HttpDownloader(const char* host, std::int32_t port, const char* localPath);
+  // Releases host and localPath (allocated with new[]) when ownsStrings is set.
+  ~HttpDownloader();
+  HttpDownloader(const HttpDownloader&) = delete;
+  HttpDownloader& operator=(const HttpDownloader&) = delete;
+
+  // Creates and opens the connection. kBadTarget, kNoMemory, or the result of MySocket::Open.
+  Status Connect();
+  // Closes and destroys the connection. The result of MySocket::Close; 0 when there is none.
+  Status Disconnect();
+  // Composes one HTTP/1.0 GET request and sends it in one piece. A null target requests
+  // localPath. 0, kNoMemory, kCredentialsTooLong, kRequestTooLong, kPartialSend, or what Send
+  // reported.
+  Status SendRequest(const char* target, std::int32_t offset);
+  // Reads the response and writes its body into `localPath` (from `offset` on when resuming).
+  Status ReceiveToFile(ProgressCallback progress, const char* localPath, std::int32_t offset);
+
+  // Public fields, in the record's order; the optional ones may be set before Connect.
+  PollCallback pollCallback = nullptr;
+  const char* host;
+  const char* localPath;
+  std::int32_t port;
+  const char* proxyTargetUrl = nullptr;
+  const char* proxyUser = nullptr;
+  const char* proxyPassword = nullptr;
+  std::int32_t ownsStrings = 0;
+  std::unique_ptr<MySocket> connection;
+};
+
+// The request text SendRequest would send for these fields, target and offset. kOk, kNoMemory,
+// kCredentialsTooLong, or kRequestTooLong (the request would not fit 4096 bytes with its NUL).
+Status ComposeRequest(const HttpDownloader& fields, const char* target, std::int32_t offset,
+                      std::string& request);
+
+// Standard base64 of `length` bytes into `out`. The characters written, 0 for a length of 0 or
+// less, or -1 when a group of four would leave fewer than four bytes of `capacity` free.
+std::int32_t Base64Encode(const unsigned char* data, std::int32_t length, char* out,
+                          std::int32_t capacity);
+
+// Splits an absolute URL that begins with `prefix` into host, port and path.
+// 0, kMissingArgument (a null argument) or kBadTarget (wrong prefix, shorter than 9 characters).
+Status SplitUrl(const char* prefix, const char* url, std::string* hostOut,
+                std::int32_t* portInOut, std::string* pathOut);
+
+// Reads the Content-Length value out of a complete response header (never the body); the name is
+// matched case-insensitively. -1 when absent or not a plain non-negative decimal number.
+std::int64_t ParseContentLength(const char* header, std::size_t length);
+
+}  // namespace rz
