@@ -5,7 +5,7 @@
 
 namespace rz::platform {
 std::string ExecutablePath() { return {}; }
-const char kPathSeparator = '\\\\';
+const char kPathSeparator = '\\';
 PathState ProbePath(const char*) { return PathState::kAbsent; }
 bool ReplaceFile(const char*, const char*) { return false; }
 bool RemoveFile(const char*) { return false; }
