@@ -1,0 +1,35 @@
+# What `cmake --install` puts in place: the header, the library (with its SONAME links on Linux,
+# its import library on Windows), a CMake package config, a pkg-config file and the host.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS RovireZevaDe EXPORT RovireZevaDeTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/RovireZevaDe.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(RZ_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/RovireZevaDe)
+install(EXPORT RovireZevaDeTargets NAMESPACE RovireZevaDe:: DESTINATION ${RZ_CMAKE_DIR})
+configure_package_config_file(cmake/RovireZevaDeConfig.cmake.in
+                              ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDeConfig.cmake
+                              INSTALL_DESTINATION ${RZ_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDeConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDeConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDeConfigVersion.cmake
+        DESTINATION ${RZ_CMAKE_DIR})
+
+if(NOT WIN32)
+  configure_file(cmake/RovireZevaDe.pc.in ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDe.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDe.pc
+          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+
+if(RZ_BUILD_TOOLS)
+  install(TARGETS razara RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(RZ_BUILD_TOOLS AND NOT WIN32)
+  # Installed, the host finds the library in ../lib; in the build tree it sits beside it.
+  set_target_properties(razara PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+endif()
