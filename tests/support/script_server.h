@@ -28,13 +28,21 @@ class Script {
   Script& Pause(std::chrono::milliseconds duration);
   // Orderly close now (the rest of the script is ignored).
   Script& Close();
-  // Abortive close (RST, via SO_LINGER 0) now.
+  // Abortive close (RST, via SO_LINGER 0) now. Under Wine the peer sees a FIN first (Wine shuts
+  // a socket down before closing it), so reset handling can be checked on Linux only.
   Script& Reset();
   // Keeps the connection open, sending nothing, for `duration` or until the client closes,
   // whichever comes first; then closes.
   Script& Hold(std::chrono::milliseconds duration);
 
-  struct Step;
+  // One scripted action; complete here so that scripts can be copied and stored by value.
+  struct Step {
+    enum class Kind { kReadRequest, kSend, kSendSplit, kPause, kClose, kReset, kHold };
+    Kind kind;
+    std::string bytes;
+    std::vector<std::size_t> cuts;
+    std::chrono::milliseconds duration{0};
+  };
   const std::vector<Step>& steps() const { return steps_; }
 
  private:

@@ -8,12 +8,12 @@ namespace rz {
 namespace {
 
 TEST(StatusCodes, EveryCodeHasItsOwnMeaning) {
-  const Status codes[] = {kNoMemory,         kMissingArgument,  kBadTarget,        kPartialSend,
-                          kCredentialsTooLong, kFileOpenFailed,   kFileSeekFailed,   kHttpNotFound,
-                          kHttpRefused,      kBadResponseHeader, kFileWriteFailed,  kRequestTooLong,
-                          kStoppedByCallback, kNoData,          kUnresolvedHost,   kConnectFailed,
-                          kTimedOut,         kSendFailed,       kMoreData,         kReceiveFailed,
-                          kReceiveOverflow,  kConnectionClosed, kNotDottedQuad};
+  const Status codes[] = {
+      kNoMemory,        kMissingArgument,  kBadTarget,         kPartialSend, kCredentialsTooLong,
+      kFileOpenFailed,  kFileSeekFailed,   kHttpNotFound,      kHttpRefused, kBadResponseHeader,
+      kFileWriteFailed, kRequestTooLong,   kStoppedByCallback, kNoData,      kUnresolvedHost,
+      kConnectFailed,   kTimedOut,         kSendFailed,        kMoreData,    kReceiveFailed,
+      kReceiveOverflow, kConnectionClosed, kNotDottedQuad};
   const char* unknown = StatusMeaning(-999);
   for (Status a : codes) {
     EXPECT_STRNE(StatusMeaning(a), unknown) << a;
