@@ -28,8 +28,9 @@ class HttpDownloader {
   // Closes and destroys the connection. The result of MySocket::Close; 0 when there is none.
   Status Disconnect();
   // Composes one HTTP/1.0 GET request and sends it in one piece. A null target requests
-  // localPath. 0, kNoMemory, kCredentialsTooLong, kRequestTooLong, kPartialSend, or what Send
-  // reported.
+  // localPath. 0, kNoMemory, kCredentialsTooLong, kRequestTooLong, kPartialSend, kBadTarget
+  // (called without a connection), or what Send reported. Nothing is sent unless the whole
+  // request was composed.
   Status SendRequest(const char* target, std::int32_t offset);
   // Reads the response and writes its body into `localPath` (from `offset` on when resuming).
   Status ReceiveToFile(ProgressCallback progress, const char* localPath, std::int32_t offset);
@@ -58,8 +59,8 @@ std::int32_t Base64Encode(const unsigned char* data, std::int32_t length, char* 
 
 // Splits an absolute URL that begins with `prefix` into host, port and path.
 // 0, kMissingArgument (a null argument) or kBadTarget (wrong prefix, shorter than 9 characters).
-Status SplitUrl(const char* prefix, const char* url, std::string* hostOut,
-                std::int32_t* portInOut, std::string* pathOut);
+Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::int32_t* portInOut,
+                std::string* pathOut);
 
 // Reads the Content-Length value out of a complete response header (never the body); the name is
 // matched case-insensitively. -1 when absent or not a plain non-negative decimal number.

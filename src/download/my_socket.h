@@ -13,9 +13,9 @@ using PollCallback = std::int32_t (*)();
 
 class MySocket {
  public:
-  static constexpr int kBufferBytes = 8192;          // SO_RCVBUF and SO_SNDBUF
-  static constexpr int kMaxReceive = 4096;           // one receive delivers at most this
-  static constexpr int kWaitSliceMicros = 100000;    // each polled wait
+  static constexpr int kBufferBytes = 8192;        // SO_RCVBUF and SO_SNDBUF
+  static constexpr int kMaxReceive = 4096;         // one receive delivers at most this
+  static constexpr int kWaitSliceMicros = 100000;  // each polled wait
   static constexpr int kSendBudgetMicros = 120000000;
   static constexpr int kReceiveBudgetMicros = 30000000;
 

@@ -3,6 +3,8 @@
 namespace rz {
 
 const char* StatusMeaning(Status status) {
+  // One line per code reads as the table it is.
+  // clang-format off
   switch (status) {
     case kOk: return "success";
     case kPlatformCleanupFailed: return "socket library clean-up failed";
@@ -31,6 +33,7 @@ const char* StatusMeaning(Status status) {
     case kNotDottedQuad: return "not a dotted-quad address";
     default: return status > 0 ? "platform socket error" : "unknown status";
   }
+  // clang-format on
 }
 
 }  // namespace rz

@@ -1,0 +1,189 @@
+// MySocket: the engine's TCP connection. Every wait is a 100 ms slice; the poll callback runs
+// before each slice and a budget of empty slices bounds a send or receive.
+#include "download/my_socket.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace rz {
+
+MySocket::MySocket(const char* host, std::int32_t port, PollCallback pollCallback)
+    : pollCallback_(pollCallback), host_(host), port_(port) {}
+
+MySocket::~MySocket() {
+  // The owner is meant to Close first; whatever it left is released here all the same.
+  platform::CloseSocket(socket_);
+  if (libraryStarted_) {
+    platform::StopSocketLibrary();
+  }
+}
+
+Status MySocket::Open() {
+  if (!libraryStarted_) {
+    const int started = platform::StartSocketLibrary();
+    if (started != 0) {
+      return started;
+    }
+    libraryStarted_ = true;
+  }
+  // A second Open starts over with a fresh socket rather than leaking the first.
+  platform::CloseSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+
+  int error = 0;
+  socket_ = platform::CreateTcpSocket(error);
+  if (socket_ == platform::kInvalidSocket) {
+    std::printf("MySocket Open Last error: %d\n", error);
+    return error;
+  }
+  platform::SetBufferSizes(socket_, kBufferBytes, kBufferBytes);
+
+  std::uint32_t address = 0;
+  if (!platform::LookupHostByName(host_, address)) {
+    // The socket stays held on these returns; Close releases it.
+    if (IsDottedQuad(host_) != kOk || !platform::LookupDottedQuad(host_, address)) {
+      return kUnresolvedHost;
+    }
+  }
+  if (!platform::ConnectIPv4(socket_, address, port_)) {
+    platform::CloseSocket(socket_);
+    socket_ = platform::kInvalidSocket;
+    return kConnectFailed;
+  }
+  return kOk;
+}
+
+Status MySocket::Send(const char* data, std::int32_t& count) {
+  if (data == nullptr || count <= 0) {
+    return kNoData;
+  }
+  std::int32_t waited = 0;
+  for (;;) {
+    if (pollCallback_ != nullptr && pollCallback_() == kStoppedByCallback) {
+      return kStoppedByCallback;
+    }
+    int error = 0;
+    const platform::WaitResult ready = platform::WaitWritable(socket_, kWaitSliceMicros, error);
+    if (ready == platform::WaitResult::kFailed) {
+      return error;
+    }
+    if (ready == platform::WaitResult::kReady) {
+      break;
+    }
+    waited += kWaitSliceMicros;
+    if (waited >= kSendBudgetMicros) {
+      return kTimedOut;
+    }
+  }
+  const long sent = platform::SendOnce(socket_, data, count);
+  if (sent <= 0) {
+    return kSendFailed;
+  }
+  // A short send still succeeds here; the caller compares the count with what it meant to send.
+  count = static_cast<std::int32_t>(sent);
+  return kOk;
+}
+
+Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros) {
+  if (buffer == nullptr || length <= 0) {
+    return kNoData;
+  }
+  const std::int32_t capacity = length;
+  std::memset(buffer, 0, static_cast<std::size_t>(capacity));
+  if (budgetMicros <= 0) {
+    return kTimedOut;
+  }
+  // One receive delivers at most 4096 bytes, whatever capacity the caller names, and lands
+  // directly in the caller's zero-filled buffer.
+  const int ask = std::min(capacity, kMaxReceive);
+  long received = 0;
+  std::int32_t waited = 0;
+  while (waited < budgetMicros) {
+    if (pollCallback_ != nullptr && pollCallback_() == kStoppedByCallback) {
+      return kStoppedByCallback;
+    }
+    int error = 0;
+    const platform::WaitResult ready = platform::WaitReadable(socket_, kWaitSliceMicros, error);
+    if (ready == platform::WaitResult::kFailed) {
+      return error;
+    }
+    if (ready == platform::WaitResult::kTimedOut) {
+      waited += kWaitSliceMicros;
+      continue;
+    }
+    received = platform::ReceiveOnce(socket_, buffer, ask);
+    if (received == 0) {
+      length = 0;
+      return kConnectionClosed;
+    }
+    if (received < 0) {
+      length = 0;
+      return kReceiveFailed;
+    }
+    if (received > ask) {
+      std::memset(buffer, 0, static_cast<std::size_t>(capacity));
+      length = 0;
+      return kReceiveOverflow;
+    }
+    break;
+  }
+  if (received == 0) {
+    return kTimedOut;
+  }
+  // Learn whether more (or the server's close) is already waiting, without the callback.
+  int error = 0;
+  const platform::WaitResult more = platform::WaitReadable(socket_, kWaitSliceMicros, error);
+  length = static_cast<std::int32_t>(received);
+  return more == platform::WaitResult::kReady ? kMoreData : kOk;
+}
+
+Status MySocket::Receive(char* buffer, std::int32_t& length) {
+  return ReceiveWithin(buffer, length, kReceiveBudgetMicros);
+}
+
+Status MySocket::Close() {
+  platform::CloseSocket(socket_);
+  socket_ = platform::kInvalidSocket;
+  if (!libraryStarted_) {
+    return kOk;  // Open never started the socket library, so there is no use to end
+  }
+  libraryStarted_ = false;
+  return platform::StopSocketLibrary();
+}
+
+Status MySocket::IsDottedQuad(const char* text) {
+  if (text == nullptr) {
+    return kNotDottedQuad;
+  }
+  // Four non-empty runs of decimal digits joined by single dots, each run's value at most 255.
+  // Leading zeros are allowed; a run of any length is read without overflow.
+  int runs = 0;
+  int digits = 0;
+  int value = 0;
+  for (const char* at = text;; ++at) {
+    const char c = *at;
+    if (c >= '0' && c <= '9') {
+      value = std::min(value * 10 + (c - '0'), 256);
+      ++digits;
+      continue;
+    }
+    if (c != '.' && c != '\0') {
+      return kNotDottedQuad;
+    }
+    if (digits == 0 || value > 255) {
+      return kNotDottedQuad;
+    }
+    ++runs;
+    if (c == '\0') {
+      return runs == 4 ? kOk : kNotDottedQuad;
+    }
+    if (runs == 4) {
+      return kNotDottedQuad;  // the fourth dot
+    }
+    digits = 0;
+    value = 0;
+  }
+}
+
+}  // namespace rz

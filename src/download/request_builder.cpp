@@ -1,0 +1,185 @@
+// The request of one download: an HTTP/1.0 GET, direct or in proxy form, with optional proxy
+// Basic credentials and a resume range. Also the base64 and URL splitting it needs.
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "download/http_downloader.h"
+
+namespace rz {
+namespace {
+
+constexpr std::size_t kRequestBytes = 4096;  // the request with its terminating NUL
+constexpr std::int32_t kCredentialsBytes = 128;
+constexpr char kCrLf[] = "\r\n";
+
+// The decimal value at the start of `text` as strtol reads it (white space, sign, digits, 0 when
+// there are none), clamped to the 32-bit range instead of overflowing.
+std::int32_t LeadingNumber(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text))) {
+    ++text;
+  }
+  bool negative = false;
+  if (*text == '+' || *text == '-') {
+    negative = *text == '-';
+    ++text;
+  }
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<long long>(INT32_MAX) + 1) {
+      value = static_cast<long long>(INT32_MAX) + 1;
+    }
+  }
+  if (negative) {
+    value = -value;
+  }
+  if (value > INT32_MAX) {
+    value = INT32_MAX;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+std::int32_t Base64Encode(const unsigned char* data, std::int32_t length, char* out,
+                          std::int32_t capacity) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (out == nullptr || capacity < 1) {
+    return -1;
+  }
+  out[0] = '\0';
+  if (length <= 0) {
+    return 0;
+  }
+  if (data == nullptr) {
+    return -1;
+  }
+  std::int32_t written = 0;
+  for (std::int32_t at = 0; at < length; at += 3) {
+    // A group is written only while four bytes of the capacity stay free after it.
+    if (written + 8 > capacity) {
+      return -1;
+    }
+    const std::int32_t left = length - at;
+    const unsigned b0 = data[at];
+    const unsigned b1 = left > 1 ? data[at + 1] : 0u;
+    const unsigned b2 = left > 2 ? data[at + 2] : 0u;
+    out[written++] = kAlphabet[b0 >> 2];
+    out[written++] = kAlphabet[((b0 & 0x03u) << 4) | (b1 >> 4)];
+    out[written++] = left > 1 ? kAlphabet[((b1 & 0x0Fu) << 2) | (b2 >> 6)] : '=';
+    out[written++] = left > 2 ? kAlphabet[b2 & 0x3Fu] : '=';
+  }
+  out[written] = '\0';
+  return written;
+}
+
+Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::int32_t* portInOut,
+                std::string* pathOut) {
+  if (prefix == nullptr || url == nullptr || hostOut == nullptr || portInOut == nullptr ||
+      pathOut == nullptr) {
+    return kMissingArgument;
+  }
+  const std::size_t prefixLength = std::strlen(prefix);
+  if (std::strncmp(url, prefix, prefixLength) != 0) {
+    return kBadTarget;
+  }
+  // The bound is 9 whatever the prefix: with "http://" at least two characters must follow.
+  if (std::strlen(url) < 9) {
+    return kBadTarget;
+  }
+  const char* rest = url + prefixLength;
+  const char* colon = std::strchr(rest, ':');
+  const char* separator = std::strpbrk(rest, "/\\");
+
+  std::int32_t port = *portInOut;
+  const char* hostEnd;
+  if (colon != nullptr && (separator == nullptr || colon < separator)) {
+    port = LeadingNumber(colon + 1);
+    hostEnd = colon;
+  } else {
+    if (port < 1) {
+      port = -1;
+    }
+    hostEnd = separator != nullptr ? separator : rest + std::strlen(rest);
+  }
+  try {
+    std::string host(rest, static_cast<std::size_t>(hostEnd - rest));
+    std::string path(separator != nullptr ? separator : "/");
+    // Outputs change only once nothing can fail any more.
+    hostOut->swap(host);
+    pathOut->swap(path);
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
+  *portInOut = port;
+  return kOk;
+}
+
+Status ComposeRequest(const HttpDownloader& fields, const char* target, std::int32_t offset,
+                      std::string& request) {
+  try {
+    std::string composed;
+    composed.reserve(kRequestBytes);
+    if (fields.proxyTargetUrl != nullptr) {
+      // Proxy form: the absolute URL as it stands; the target argument plays no part.
+      composed.append("GET ").append(fields.proxyTargetUrl).append(" HTTP/1.0").append(kCrLf);
+      std::string host;
+      std::string path;
+      std::int32_t port = 80;
+      // A URL that does not split only costs the Host line; the request still goes out.
+      if (SplitUrl("http://", fields.proxyTargetUrl, &host, &port, &path) == kOk) {
+        composed.append("Host: ").append(host).append(":").append(std::to_string(port));
+        composed.append(kCrLf);
+      }
+    } else {
+      std::string effective;
+      if (target != nullptr) {
+        effective = target;
+        for (char& c : effective) {
+          if (c == ' ') {
+            c = '+';
+          }
+        }
+      } else if (fields.localPath != nullptr) {
+        effective = fields.localPath;
+      } else {
+        return kMissingArgument;
+      }
+      if (fields.host == nullptr) {
+        return kMissingArgument;
+      }
+      composed.append("GET ").append(effective).append(" HTTP/1.0").append(kCrLf);
+      // The Host line names the host alone, never the port.
+      composed.append("Host: ").append(fields.host).append(kCrLf);
+    }
+    if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {
+      const std::string joined = std::string(fields.proxyUser) + ":" + fields.proxyPassword;
+      if (joined.size() > static_cast<std::size_t>(INT32_MAX)) {
+        return kCredentialsTooLong;
+      }
+      char encoded[kCredentialsBytes] = {};
+      if (Base64Encode(reinterpret_cast<const unsigned char*>(joined.data()),
+                       static_cast<std::int32_t>(joined.size()), encoded, kCredentialsBytes) < 1) {
+        return kCredentialsTooLong;
+      }
+      composed.append("Proxy-authorization: Basic ").append(encoded).append(kCrLf);
+    }
+    if (offset > 0) {
+      composed.append("Range: bytes=").append(std::to_string(offset)).append("-").append(kCrLf);
+    }
+    composed.append(kCrLf);
+    if (composed.size() + 1 > kRequestBytes) {
+      return kRequestTooLong;
+    }
+    request.swap(composed);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
+}
+
+}  // namespace rz
