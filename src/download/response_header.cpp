@@ -1,0 +1,207 @@
+#include "download/response_header.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "download/http_downloader.h"
+
+namespace rz {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Reads a run of decimal digits at the start of `text` into `value` and drops it from `text`.
+// kValue, kMalformed (no digit) or kTooLarge (more than 63 bits).
+FieldState TakeDecimal(std::string_view& text, std::int64_t& value) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::size_t i = 0;
+  std::int64_t result = 0;
+  bool tooLarge = false;
+  for (; i < text.size() && IsDigit(text[i]); ++i) {
+    const int digit = text[i] - '0';
+    if (result > (kMax - digit) / 10) tooLarge = true;
+    if (!tooLarge) result = result * 10 + digit;
+  }
+  if (i == 0) return FieldState::kMalformed;
+  text.remove_prefix(i);
+  if (tooLarge) return FieldState::kTooLarge;
+  value = result;
+  return FieldState::kValue;
+}
+
+// Calls visit(value) for every field line of the header whose name is `name` (any case). The
+// status line is skipped and the walk stops at the blank line, so body bytes are never read.
+template <typename Visit>
+void ForEachField(std::string_view header, std::string_view name, Visit visit) {
+  std::size_t pos = header.find(kLineEnd);
+  if (pos == std::string_view::npos) return;
+  pos += kLineEnd.size();
+  while (pos < header.size()) {
+    std::size_t end = header.find(kLineEnd, pos);
+    if (end == std::string_view::npos) end = header.size();
+    const std::string_view line = header.substr(pos, end - pos);
+    if (line.empty()) return;
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos && EqualsIgnoreCase(line.substr(0, colon), name)) {
+      visit(TrimBlanks(line.substr(colon + 1)));
+    }
+    pos = end + kLineEnd.size();
+  }
+}
+
+}  // namespace
+
+Status ResponseHeaderCollector::Append(const char* data, std::size_t length,
+                                       std::size_t& bodyStart) {
+  bodyStart = length;
+  const std::size_t before = text_.size();
+  const std::size_t take = std::min(length, kMaxResponseHeaderBytes - before);
+  text_.append(data, take);
+  // The blank line may have begun in an earlier chunk: look back three bytes.
+  const std::size_t from = before >= kHeaderEnd.size() - 1 ? before - (kHeaderEnd.size() - 1) : 0;
+  const std::size_t found = text_.find(kHeaderEnd, from);
+  if (found != std::string::npos) {
+    const std::size_t end = found + kHeaderEnd.size();
+    text_.resize(end);
+    complete_ = true;
+    bodyStart = end - before;
+    return kOk;
+  }
+  return text_.size() >= kMaxResponseHeaderBytes ? kBadResponseHeader : kOk;
+}
+
+Status ParseStatusLine(std::string_view header, int& status) {
+  std::string_view line = header.substr(0, header.find(kLineEnd));
+  constexpr std::string_view kName = "HTTP/";
+  if (line.substr(0, kName.size()) != kName) return kBadResponseHeader;
+  line.remove_prefix(kName.size());
+  std::int64_t unused = 0;
+  if (TakeDecimal(line, unused) == FieldState::kMalformed) return kBadResponseHeader;
+  if (!line.empty() && line.front() == '.') {
+    line.remove_prefix(1);
+    if (TakeDecimal(line, unused) == FieldState::kMalformed) return kBadResponseHeader;
+  }
+  if (line.empty() || line.front() != ' ') return kBadResponseHeader;
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
+    return kBadResponseHeader;
+  }
+  if (line.size() > 3 && !IsBlank(line[3])) return kBadResponseHeader;
+  const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+  if (code < 100) return kBadResponseHeader;
+  status = code;
+  return kOk;
+}
+
+ContentLengthField ReadContentLength(std::string_view header) {
+  ContentLengthField result;
+  ForEachField(header, "Content-Length", [&result](std::string_view value) {
+    std::int64_t number = -1;
+    FieldState state = TakeDecimal(value, number);
+    if (state == FieldState::kValue && !value.empty()) state = FieldState::kMalformed;
+    if (result.state == FieldState::kAbsent) {
+      result.state = state;
+      result.value = state == FieldState::kValue ? number : -1;
+    } else if (!(result.state == FieldState::kValue && state == FieldState::kValue &&
+                 result.value == number)) {
+      // Two lengths that disagree (or cannot be compared) leave the body's end unknown.
+      result.state = FieldState::kConflict;
+      result.value = -1;
+    }
+  });
+  return result;
+}
+
+std::int64_t ParseContentLength(const char* header, std::size_t length) {
+  if (header == nullptr) return -1;
+  const ContentLengthField field = ReadContentLength(std::string_view(header, length));
+  return field.state == FieldState::kValue ? field.value : -1;
+}
+
+ContentRangeField ReadContentRange(std::string_view header) {
+  ContentRangeField result;
+  int seen = 0;
+  ForEachField(header, "Content-Range", [&result, &seen](std::string_view value) {
+    ++seen;
+    constexpr std::string_view kUnit = "bytes";
+    if (!EqualsIgnoreCase(value.substr(0, kUnit.size()), kUnit)) return;
+    value.remove_prefix(kUnit.size());
+    if (value.empty() || !IsBlank(value.front())) return;
+    value = TrimBlanks(value);
+    ContentRangeField range;
+    if (TakeDecimal(value, range.first) != FieldState::kValue) return;
+    if (value.empty() || value.front() != '-') return;
+    value.remove_prefix(1);
+    if (TakeDecimal(value, range.last) != FieldState::kValue) return;
+    if (value.empty() || value.front() != '/') return;
+    value.remove_prefix(1);
+    if (value == "*") {
+      range.completeLength = -1;
+    } else if (TakeDecimal(value, range.completeLength) != FieldState::kValue || !value.empty()) {
+      return;
+    }
+    if (range.last < range.first) return;
+    if (range.completeLength >= 0 && range.last >= range.completeLength) return;
+    range.valid = true;
+    result = range;
+  });
+  if (seen != 1) return ContentRangeField{};
+  return result;
+}
+
+Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {
+  int status = 0;
+  if (ParseStatusLine(header, status) != kOk) return kBadResponseHeader;
+  if (status == 404) return kHttpNotFound;
+  if (status < 200 || status > 299) return kHttpRefused;
+
+  const ContentLengthField field = ReadContentLength(header);
+  if (field.state == FieldState::kConflict || field.state == FieldState::kTooLarge) {
+    return kBadResponseHeader;
+  }
+  std::int64_t length = field.state == FieldState::kValue ? field.value : -1;
+
+  if (offset > 0) {
+    // Only the bytes from the offset on may land at the offset.
+    if (status != 206) return kHttpRefused;
+    const ContentRangeField range = ReadContentRange(header);
+    if (!range.valid || range.first != offset) return kHttpRefused;
+    const std::int64_t rangeLength = range.last - range.first + 1;
+    if (length >= 0 && length != rangeLength) return kHttpRefused;
+    length = rangeLength;
+  } else if (status == 206) {
+    // A part of the file, offered as if it were the whole.
+    return kHttpRefused;
+  }
+
+  // Counts and the expected total are signed 32-bit.
+  const std::int64_t base = offset > 0 ? offset : 0;
+  if (length > std::numeric_limits<std::int32_t>::max() - base) return kBadResponseHeader;
+
+  framing.status = status;
+  framing.contentLength = length;
+  framing.expectedTotal = length >= 0 ? static_cast<std::int32_t>(length + base) : 0;
+  return kOk;
+}
+
+}  // namespace rz

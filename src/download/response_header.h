@@ -1,0 +1,88 @@
+// The HTTP response header as the receiver reads it: collected across chunks, then judged as a
+// whole. Pure logic over bytes, no I/O, so every rule can be driven byte by byte from tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "download/status_codes.h"
+
+namespace rz {
+
+// Bound on the header, status line to blank line inclusive. A server that talks longer than this
+// without ending its header is not answering a GET for a file.
+inline constexpr std::size_t kMaxResponseHeaderBytes = 64 * 1024;
+
+// Collects header bytes chunk by chunk until the blank line ("\r\n\r\n"), which may straddle any
+// number of chunks.
+class ResponseHeaderCollector {
+ public:
+  // Takes the next chunk. Returns kOk, or kBadResponseHeader once the bound is passed without a
+  // blank line. When this chunk completes the header, `bodyStart` receives the index in `data`
+  // of the first byte after the blank line (possibly `length`); otherwise it receives `length`.
+  // Must not be called again once complete() is true.
+  Status Append(const char* data, std::size_t length, std::size_t& bodyStart);
+
+  bool complete() const { return complete_; }
+  // The bytes collected so far; once complete, exactly the header including the blank line.
+  std::string_view text() const { return text_; }
+
+ private:
+  std::string text_;
+  bool complete_ = false;
+};
+
+// The three-digit code of a status line "HTTP/<digits>[.<digits>] <3 digits>[ reason]", read from
+// the start of `header`. kOk with `status` set, or kBadResponseHeader.
+Status ParseStatusLine(std::string_view header, int& status);
+
+// What a header says about one numeric field that must be unique.
+enum class FieldState {
+  kAbsent,     // no such field
+  kValue,      // present once (or repeated with the same value), a plain non-negative decimal
+  kMalformed,  // present, but not a plain non-negative decimal
+  kTooLarge,   // a plain decimal that does not fit 63 bits
+  kConflict,   // present more than once with different values
+};
+
+struct ContentLengthField {
+  FieldState state = FieldState::kAbsent;
+  std::int64_t value = -1;  // set for kValue only
+};
+
+// The Content-Length field of a complete header (the blank line and anything after it are not
+// searched). The name is matched case-insensitively; blanks and tabs around the value are skipped.
+ContentLengthField ReadContentLength(std::string_view header);
+
+// The first-byte, last-byte and complete-length of a "Content-Range: bytes F-L/C" field
+// (C may be "*", then completeLength is -1). valid is false when the field is absent, repeated,
+// or not of that form with F <= L (and L < C when C is known).
+struct ContentRangeField {
+  bool valid = false;
+  std::int64_t first = -1;
+  std::int64_t last = -1;
+  std::int64_t completeLength = -1;
+};
+ContentRangeField ReadContentRange(std::string_view header);
+
+// How the body of an accepted response is delimited.
+struct BodyFraming {
+  int status = 0;
+  std::int64_t contentLength = -1;  // -1: the body ends when the server closes the connection
+  std::int32_t expectedTotal = 0;   // contentLength + resume offset, 0 when the length is unknown
+};
+
+// Judges a complete header for a request made with `offset` (a Range request when above 0):
+//   no readable status line, conflicting Content-Length fields, or a length that 32-bit counts
+//   cannot hold together with the offset               -> kBadResponseHeader
+//   404                                                  -> kHttpNotFound
+//   any other status outside 2xx; 206 to a plain request -> kHttpRefused
+//   offset above 0: anything but 206 with a Content-Range that starts at the offset and agrees
+//   with the Content-Length                              -> kHttpRefused
+// Otherwise kOk with `framing` filled in. A 206 without Content-Length takes its length from the
+// range.
+Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing);
+
+}  // namespace rz

@@ -1,0 +1,165 @@
+// HttpDownloader::ReceiveToFile: reads the response chunk by chunk, keeps every header byte out of
+// the file, refuses what is not the requested file, and succeeds only when the file on disk holds
+// the whole body.
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+#include "download/http_downloader.h"
+#include "download/response_header.h"
+#include "platform/debug_output.h"
+
+namespace rz {
+namespace {
+
+constexpr std::int32_t kChunkBytes = 4096;
+// Larger than a chunk, so that a run of small chunks costs one system write.
+constexpr std::size_t kFileBufferBytes = 64 * 1024;
+
+// The local file, closed on every path; Finish reports a failed flush or close.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // offset <= 0: created or emptied. offset > 0: an existing file of at least `offset` bytes,
+  // positioned there. kOk, kFileOpenFailed or kFileSeekFailed.
+  Status Open(const char* path, std::int32_t offset) {
+    file_ = std::fopen(path, offset > 0 ? "r+b" : "w+b");
+    if (file_ == nullptr) return kFileOpenFailed;
+    std::setvbuf(file_, nullptr, _IOFBF, kFileBufferBytes);
+    if (offset > 0) {
+      // Seeking past the end would leave a hole of zero bytes in front of the resumed part.
+      if (std::fseek(file_, 0, SEEK_END) != 0 || std::ftell(file_) < offset ||
+          std::fseek(file_, offset, SEEK_SET) != 0) {
+        return kFileSeekFailed;
+      }
+    }
+    return kOk;
+  }
+
+  Status Write(const char* data, std::size_t length) {
+    if (length == 0) return kOk;
+    return std::fwrite(data, 1, length, file_) == length ? kOk : kFileWriteFailed;
+  }
+
+  Status Finish() {
+    const bool flushed = std::fflush(file_) == 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return flushed && closed ? kOk : kFileWriteFailed;
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// One progress line: the whole-number percentage and "%", or the fixed text when the total is
+// unknown.
+void ReportProgress(std::int32_t byteCount, std::int32_t expectedTotal) {
+  if (expectedTotal == 0) {
+    platform::DebugOutput(platform::UnknownLengthProgressText());
+    return;
+  }
+  const std::int64_t percent = static_cast<std::int64_t>(byteCount) * 100 / expectedTotal;
+  std::array<char, 260> text{};
+  const auto written = std::to_chars(text.data(), text.data() + text.size() - 1, percent);
+  *written.ptr = '%';
+  platform::DebugOutput(std::string_view(text.data(), written.ptr + 1 - text.data()));
+}
+
+}  // namespace
+
+Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path,
+                                     std::int32_t offset) {
+  if (path == nullptr || connection == nullptr) return kMissingArgument;
+
+  OutputFile file;
+  if (const Status opened = file.Open(path, offset); opened != kOk) return opened;
+
+  // Body bytes that still fit the signed 32-bit counts when the length is not announced.
+  const std::int32_t roomForBody =
+      std::numeric_limits<std::int32_t>::max() - (offset > 0 ? offset : 0);
+
+  std::array<char, kChunkBytes> buffer{};
+  ResponseHeaderCollector header;
+  BodyFraming framing;
+  std::int32_t byteCount = 0;
+  bool complete = false;  // the whole announced body is in the file
+  Status result = kOk;
+
+  for (;;) {
+    std::int32_t length = kChunkBytes;
+    const Status received = connection->Receive(buffer.data(), length);
+    if (received == kConnectionClosed) {
+      if (!header.complete()) {
+        result = kBadResponseHeader;
+      } else if (framing.contentLength >= 0) {
+        result = kConnectionClosed;  // closed before the announced length arrived
+      } else {
+        complete = true;  // the close ends a body of unannounced length
+      }
+      break;
+    }
+    // 0 and kMoreData both deliver a chunk; whether more is waiting changes nothing here.
+    if (received != kOk && received != kMoreData) {
+      result = received;
+      break;
+    }
+    if (length <= 0 || length > kChunkBytes) {
+      result = kReceiveOverflow;
+      break;
+    }
+
+    std::size_t bodyStart = 0;
+    if (!header.complete()) {
+      result = header.Append(buffer.data(), static_cast<std::size_t>(length), bodyStart);
+      if (result != kOk) break;
+      if (header.complete()) {
+        result = JudgeResponseHeader(header.text(), offset, framing);
+        if (result != kOk) break;
+      }
+    }
+
+    if (header.complete()) {
+      std::int64_t bodyLength = length - static_cast<std::int64_t>(bodyStart);
+      if (framing.contentLength >= 0) {
+        // Bytes past the announced length belong to nothing we asked for.
+        bodyLength = std::min<std::int64_t>(bodyLength, framing.contentLength - byteCount);
+      } else if (bodyLength > roomForBody - byteCount) {
+        result = kFileWriteFailed;  // the file would outgrow the 32-bit counts
+        break;
+      }
+      result = file.Write(buffer.data() + bodyStart, static_cast<std::size_t>(bodyLength));
+      if (result != kOk) break;
+      byteCount += static_cast<std::int32_t>(bodyLength);
+      complete = framing.contentLength >= 0 && byteCount == framing.contentLength;
+    }
+
+    const bool stopRequested =
+        progress != nullptr && progress(byteCount, framing.expectedTotal) == kStoppedByCallback;
+    if (pollCallback != nullptr) pollCallback();
+    ReportProgress(byteCount, framing.expectedTotal);
+
+    // The announced length ends the body at once: no waiting for the server's close.
+    if (complete) break;
+    if (stopRequested) {
+      result = kStoppedByCallback;
+      break;
+    }
+  }
+
+  // Every way out of the loop short of a complete body has set a failure; a failed close matters
+  // only when nothing else failed, but then it must not end in success.
+  const Status closed = file.Finish();
+  return result != kOk ? result : closed;
+}
+
+}  // namespace rz
