@@ -28,7 +28,8 @@ class XmlDocument {
 
   // Loads the reply text with network access and external entities off and no expansion of
   // internal entities beyond the predefined ones and character references. False when the text
-  // is not well-formed (or was refused as hostile).
+  // is not well-formed, or declares a document type (a service reply never does, and that is
+  // where external and expanding entities would be declared).
   bool Load(const ReplyText& text);
 
   // Finds the first element named AdList (matched by local name, in any namespace or none) whose
