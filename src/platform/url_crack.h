@@ -9,8 +9,8 @@
 namespace rz::platform {
 
 struct CrackedUrl {
-  std::string host;         // the host name component, without port
-  std::uint16_t port = 0;   // the explicit port, or the scheme's default (80 for http)
+  std::string host;            // the host name component, without port
+  std::uint16_t port = 0;      // the explicit port, or the scheme's default (80 for http)
   std::size_t hostOffset = 0;  // index in the URL where the host name starts
 };
 

@@ -45,9 +45,7 @@ std::string ProgramDir() {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-std::string CacheDirPath() {
-  return ProgramDir() + "Tavrin" + kSep + "RazaRa" + kSep;
-}
+std::string CacheDirPath() { return ProgramDir() + "Tavrin" + kSep + "RazaRa" + kSep; }
 
 bool EnsureCacheDir() {
   const std::string dir = ProgramDir() + "Tavrin";

@@ -1,22 +1,30 @@
-// razara OUTSIDE_ID HARDWARE_ID SERVICE_URL
+// razara [--no-mkdir] OUTSIDE_ID HARDWARE_ID SERVICE_URL
 // Loads the library from this program's folder, makes sure the cache folder exists (the host's
-// duty, not the library's), calls RazaRa once and exits with its result.
+// duty, not the library's; --no-mkdir leaves it alone), calls RazaRa once, reports what the call
+// did to the cache folder and exits with its result.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "RovireZevaDe.h"
+#include "cache_report.h"
 #include "library_loader.h"
 
 namespace {
 
 const char* Meaning(int result) {
   switch (result) {
-    case 0: return "refreshed: every listed file is present and FileList.xml was saved";
-    case 1: return "query failed: no usable reply or no ad list";
-    case 2: return "download failed: a listed file could not be fetched";
-    case 3: return "save failed: FileList.xml could not be written";
-    default: return "unknown result";
+    case 0:
+      return "refreshed: every listed file is present and FileList.xml was saved";
+    case 1:
+      return "query failed: no usable reply or no ad list";
+    case 2:
+      return "download failed: a listed file could not be fetched";
+    case 3:
+      return "save failed: FileList.xml could not be written";
+    default:
+      return "unknown result";
   }
 }
 
@@ -42,8 +50,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "razara: cannot create the cache folder\n");
     return 66;
   }
+  const std::string cacheDir = razara::CacheDirPath();
+  const razara::FolderSnapshot before = razara::TakeSnapshot(cacheDir);
+
+  const auto start = std::chrono::steady_clock::now();
   const int result = library.Call(argv[first], argv[first + 1], argv[first + 2]);
+  const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start;
+
   std::printf("RazaRa returned %d: %s\n", result, Meaning(result));
+  std::printf("Time taken: %.3f s\n", taken.count());
+  razara::PrintCacheReport(stdout, cacheDir, before, razara::TakeSnapshot(cacheDir), result == 0);
   std::fflush(stdout);
   return result;
 }

@@ -1,0 +1,82 @@
+// The pass that fetches every listed ad file missing from the cache folder, one after another.
+#include "entry/download_pass.h"
+
+#include <string>
+
+#include "download/http_downloader.h"
+#include "entry/cache_paths.h"
+#include "platform/file_system.h"
+#include "platform/url_crack.h"
+
+namespace rz {
+namespace {
+
+// A fetch writes here first and is renamed over the final name only once it is complete, so a
+// file under its final name is always whole.
+constexpr char kPartSuffix[] = ".part";
+
+// The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
+// text holds it somewhere.
+std::string RequestUrl(const std::string& entry) {
+  std::string url = entry;
+  for (char& c : url) {
+    if (c == '\\') c = '/';
+  }
+  if (url.find("http://") == std::string::npos) url.insert(0, "http://");
+  return url;
+}
+
+// Fetches `requestUrl` from host:port into partPath, then moves it to localPath. Every step runs
+// in order and a failed one ends the fetch; the connection is always closed and the part file
+// never survives a failure.
+bool Fetch(const std::string& host, std::int32_t port, const std::string& requestUrl,
+           const std::string& partPath, const std::string& localPath) {
+  HttpDownloader downloader(host.c_str(), port, partPath.c_str());
+  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
+  // connection that was never made, which ends the fetch there.
+  bool ok = downloader.Connect() >= 0 && downloader.SendRequest(requestUrl.c_str(), 0) == kOk &&
+            downloader.ReceiveToFile(nullptr, partPath.c_str(), 0) == kOk;
+  const Status closed = downloader.Disconnect();
+  ok = ok && closed == kOk && platform::ReplaceFile(partPath.c_str(), localPath.c_str());
+  if (!ok) platform::RemoveFile(partPath.c_str());
+  return ok;
+}
+
+// Settles one entry: true when its file is present afterwards.
+bool SettleEntry(const std::string& entry) {
+  const std::string requestUrl = RequestUrl(entry);
+
+  platform::CrackedUrl parts;
+  if (!platform::CrackUrl(requestUrl, parts)) return false;
+  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) return false;
+
+  // The file name is everything after the last '/' from the host on, query text included.
+  const std::size_t slash = requestUrl.rfind('/');
+  if (slash == std::string::npos || slash < parts.hostOffset) return false;
+  const std::string fileName = requestUrl.substr(slash + 1);
+  if (fileName.empty()) return false;
+
+  std::string localPath;
+  if (!CachedFilePath(fileName, localPath)) return false;
+  // The part file must fit as well; a name that leaves no room for it is refused like a name
+  // that does not fit at all.
+  const std::string partPath = localPath + kPartSuffix;
+  if (partPath.size() > kMaxPathBytes) return false;
+
+  // An empty regular file is what a failed fetch of older versions used to leave behind, never a
+  // usable ad; it is fetched again. Anything else of that name counts as present.
+  if (platform::ProbePath(localPath.c_str()) == platform::PathState::kPresent) return true;
+
+  return Fetch(parts.host, parts.port, requestUrl, partPath, localPath);
+}
+
+}  // namespace
+
+bool DownloadMissingAds(const AdUrlList& list) {
+  for (const std::string& entry : list) {
+    if (!SettleEntry(entry)) return false;
+  }
+  return true;
+}
+
+}  // namespace rz

@@ -1,0 +1,234 @@
+// Whole RazaRa calls through the host, on both builds: the query stage (results 1), the save
+// stage (results 0 and 3) and the GetAd request as the service receives it.
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "refresh_fixture.h"
+#include "service/getad.h"
+
+namespace rze {
+namespace {
+
+using QueryAndSave = RefreshTest;
+
+TEST_P(QueryAndSave, AnEmptyAdListSavesAListThatParsesBackEmpty) {
+  rztest::ScriptServer service(ServiceAnswering(GetAdReply({})));
+  const RunResult result = Call(service.BaseUrl() + "/AdService.asmx");
+  ASSERT_EQ(result.exitCode, 0) << Describe(result);
+
+  std::vector<std::string> list{"sentinel"};
+  EXPECT_TRUE(ParseBack(host().CachePath("FileList.xml"), list));
+  EXPECT_TRUE(list.empty());
+  // The save leaves nothing else behind.
+  EXPECT_EQ(ListFolder(host().CacheDir()), std::vector<std::string>{"FileList.xml"});
+}
+
+// Replies whose ad list the parser must read exactly. Every file a correct reading lists is
+// already in the cache; anything else points at a closed port, so reading too much shows as 2.
+struct ListedReply {
+  const char* name;
+  std::string adList;                 // what goes inside the reply's SOAP body
+  std::vector<std::string> expected;  // the list FileList.xml parses back to
+  std::vector<std::string> cached;    // files put in the cache beforehand
+};
+
+std::string Body(const std::string& inner) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope "
+         "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>" +
+         inner + "</soap:Body></soap:Envelope>";
+}
+
+using AdListReplies = RefreshTest;
+
+TEST_P(AdListReplies, AreReadAsTheirFirstAdListAndSavedWhole) {
+  const std::string closed = "http://127.0.0.1:1/";
+  const std::vector<ListedReply> cases = {
+      {"prefixed namespace",
+       "<r:GetAdResponse xmlns:r=\"urn:ads\"><r:WebResponse><r:AdList><r:Ad Flash=\"" + closed +
+           "a.bin\"/></r:AdList></r:WebResponse></r:GetAdResponse>",
+       {closed + "a.bin"},
+       {"a.bin"}},
+      {"only the first AdList",
+       "<WebResponse><AdList><Ad Flash=\"" + closed + "a.bin\"/></AdList><AdList><Ad Flash=\"" +
+           closed + "b.bin\"/></AdList></WebResponse>",
+       {closed + "a.bin"},
+       {"a.bin"}},
+      {"entity in a value",
+       "<WebResponse><AdList><Ad Flash=\"" + closed + "a&amp;b.bin\"/></AdList></WebResponse>",
+       {closed + "a&b.bin"},
+       {"a&b.bin"}},
+      {"children that are skipped",
+       "<WebResponse><AdList>text<!-- <Ad Flash=\"" + closed +
+           "c.bin\"/> --><?pi x?>"
+           "<![CDATA[<Ad Flash=\"x\"/>]]><Ad Other=\"" +
+           closed + "d.bin\"/><Ad Flash=\"" + closed + "a.bin\"/></AdList></WebResponse>",
+       {closed + "a.bin"},
+       {"a.bin"}},
+  };
+  ASSERT_TRUE(host().MakeCacheDir());
+  for (const ListedReply& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& name : c.cached) ASSERT_TRUE(WriteFile(host().CachePath(name), "cached"));
+    rztest::ScriptServer service(ServiceAnswering(Body(c.adList)));
+    const RunResult result = Call(service.BaseUrl() + "/AdService.asmx");
+    EXPECT_EQ(result.exitCode, 0) << Describe(result);
+    std::vector<std::string> saved;
+    EXPECT_TRUE(ParseBack(host().CachePath("FileList.xml"), saved));
+    EXPECT_EQ(saved, c.expected);
+  }
+}
+
+TEST_P(AdListReplies, RefuseAValueLongerThan259Bytes) {
+  ASSERT_TRUE(host().MakeCacheDir());
+  const std::string longUrl = "http://127.0.0.1:1/" + std::string(300 - 19, 'a');
+  rztest::ScriptServer service(ServiceAnswering(GetAdReply({longUrl})));
+  const RunResult result = Call(service.BaseUrl() + "/AdService.asmx");
+  EXPECT_EQ(result.exitCode, 1) << Describe(result);
+  EXPECT_TRUE(ListFolder(host().CacheDir()).empty());
+}
+
+struct QueryFailure {
+  const char* name;
+  const char* reply;  // nullptr: no service at all
+  const char* url;    // nullptr: the service's URL
+};
+
+class QueryFails : public RefreshTest {};
+
+TEST_P(QueryFails, WithResultOneAndTheOldListUntouched) {
+  const QueryFailure cases[] = {
+      {"not XML", "this is not XML at all", nullptr},
+      {"no AdList", "<?xml version=\"1.0\"?><WebResponse><Other/></WebResponse>", nullptr},
+      {"empty URL", nullptr, ""},
+      {"unreachable service", nullptr, nullptr},
+  };
+  ASSERT_TRUE(host().MakeCacheDir());
+  const std::string oldList = GetAdReply({"http://127.0.0.1:1/old.bin"});
+  ASSERT_TRUE(WriteFile(host().CachePath("FileList.xml"), oldList));
+
+  for (const QueryFailure& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<rztest::ScriptServer> service;
+    std::string url;
+    if (c.reply != nullptr) {
+      service = std::make_unique<rztest::ScriptServer>(ServiceAnswering(c.reply));
+      url = service->BaseUrl() + "/AdService.asmx";
+    } else if (c.url != nullptr) {
+      url = c.url;
+    } else {
+      url = "http://127.0.0.1:" + std::to_string(rztest::UnusedLoopbackPort()) + "/AdService.asmx";
+    }
+    const RunResult result = Call(url);
+    EXPECT_EQ(result.exitCode, 1) << Describe(result);
+    EXPECT_EQ(ReadFile(host().CachePath("FileList.xml")), oldList);
+    EXPECT_EQ(ListFolder(host().CacheDir()), std::vector<std::string>{"FileList.xml"});
+  }
+}
+
+using SaveFails = RefreshTest;
+
+TEST_P(SaveFails, WithoutACacheFolderAndAnEmptyList) {
+  rztest::ScriptServer service(ServiceAnswering(GetAdReply({})));
+  const RunResult result = Call(service.BaseUrl() + "/AdService.asmx", /*makeCacheDir=*/false);
+  EXPECT_EQ(result.exitCode, 3) << Describe(result);
+  EXPECT_FALSE(Exists(host().dir() + "/Tavrin"));
+}
+
+TEST_P(SaveFails, WhenTheTemporaryFileCannotBeWrittenAndKeepsTheOldList) {
+  ASSERT_TRUE(host().MakeCacheDir());
+  const std::string oldList = GetAdReply({"http://127.0.0.1:1/old.bin"});
+  ASSERT_TRUE(WriteFile(host().CachePath("FileList.xml"), oldList));
+  // A non-empty folder in the temporary file's place: neither written nor replaced, even by root.
+  const std::string blocker = host().CachePath("FileList.xml.tmp");
+  ASSERT_TRUE(MakeDirs(blocker));
+  ASSERT_TRUE(WriteFile(blocker + "/keep", "x"));
+
+  rztest::ScriptServer service(ServiceAnswering(GetAdReply({})));
+  const RunResult result = Call(service.BaseUrl() + "/AdService.asmx");
+  EXPECT_EQ(result.exitCode, 3) << Describe(result);
+  EXPECT_EQ(ReadFile(host().CachePath("FileList.xml")), oldList);
+  EXPECT_EQ(ReadFile(blocker + "/keep"), "x");
+}
+
+// The request header lines after the request line, name and value split at the first colon.
+std::vector<std::pair<std::string, std::string>> HeaderLines(const std::string& head) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::size_t begin = head.find("\r\n");
+  while (begin != std::string::npos && begin + 2 < head.size()) {
+    begin += 2;
+    const std::size_t end = head.find("\r\n", begin);
+    const std::string line = head.substr(begin, end - begin);
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      std::string value = line.substr(colon + 1);
+      value.erase(0, value.find_first_not_of(' '));
+      lines.emplace_back(line.substr(0, colon), value);
+    }
+    begin = end;
+  }
+  return lines;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+using GetAdRequest = RefreshTest;
+
+TEST_P(GetAdRequest, ArrivesWithItsMethodTargetHeadersAndEscapedEnvelope) {
+  const std::string outsideId = "OUT&<1>";
+  const std::string hardwareId = "HW 7";
+  const auto envelope = rz::BuildGetAdEnvelope(outsideId.c_str(), hardwareId.c_str());
+  ASSERT_TRUE(envelope.has_value());
+
+  rztest::ScriptServer service(ServiceAnswering(GetAdReply({})));
+  const RunResult result =
+      host().Run(outsideId, hardwareId, service.BaseUrl() + "/svc/AdService.asmx");
+  ASSERT_EQ(result.exitCode, 0) << Describe(result);
+
+  const auto requests = service.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const std::string& request = requests[0];
+  const std::size_t headEnd = request.find("\r\n\r\n");
+  ASSERT_NE(headEnd, std::string::npos) << request;
+  EXPECT_EQ(request.rfind("POST /svc/AdService.asmx HTTP/1.", 0), 0u) << request;
+  EXPECT_EQ(request.substr(headEnd + 4), *envelope);
+  EXPECT_NE(envelope->find("<outsideCardID>OUT&amp;&lt;1&gt;</outsideCardID>"), std::string::npos);
+
+  // The three headers the exchange sets, in the order it sets them. Wine's XMLHTTPRequest puts
+  // them on the wire in reverse order, so the order is checked for the Linux host only.
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"content-type", "text/xml;charset=utf-8"},
+      {"soapaction", rz::kSoapAction},
+      {"content-length", std::to_string(envelope->size())},
+  };
+  std::vector<std::size_t> positions;
+  const auto lines = HeaderLines(request.substr(0, headEnd + 2));
+  for (const auto& [name, value] : expected) {
+    const auto found = std::find_if(lines.begin(), lines.end(),
+                                    [&](const auto& line) { return Lower(line.first) == name; });
+    ASSERT_NE(found, lines.end()) << name << "\n" << request;
+    EXPECT_EQ(found->second, value) << name;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const auto& line) { return Lower(line.first) == name; }),
+              1)
+        << name;
+    positions.push_back(static_cast<std::size_t>(found - lines.begin()));
+  }
+  if (GetParam() == Host::kLinux) {
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end())) << request;
+  }
+}
+
+RZE_INSTANTIATE_FOR_BOTH_HOSTS(QueryAndSave);
+RZE_INSTANTIATE_FOR_BOTH_HOSTS(QueryFails);
+RZE_INSTANTIATE_FOR_BOTH_HOSTS(AdListReplies);
+RZE_INSTANTIATE_FOR_BOTH_HOSTS(SaveFails);
+RZE_INSTANTIATE_FOR_BOTH_HOSTS(GetAdRequest);
+
+}  // namespace
+}  // namespace rze
