@@ -8,8 +8,13 @@ src=$(cd "$1" && pwd)
 work=$(mktemp -d)
 service_pid=
 cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  local status=$?
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
+  exit "$status"
 }
 trap cleanup EXIT
 
@@ -63,3 +68,8 @@ for mode in cmake pkg-config; do
   done
   echo "install check: consumer via $mode refreshed the cache"
 done
+
+# The installed host finds the installed library through its run path.
+"$prefix/bin/razara" OUT HW "$url" >"$work/razara.run" 2>&1 || { cat "$work/razara.run"; fail "installed razara"; }
+[ -s "$prefix/bin/Tavrin/RazaRa/FileList.xml" ] || fail "installed razara saved no FileList.xml"
+echo "install check: the installed host refreshed its cache"

@@ -71,7 +71,10 @@ bool Library::Load() {
   handle_ = module;
   entry_ = reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(1)));
 #else
-  const std::string path = ProgramDir() + "libRovireZevaDe.so.1";
+  // Beside the program in a build tree or a host's own folder; installed, the library is in
+  // ../lib, which the program's run path names, so the bare name finds it there.
+  std::string path = ProgramDir() + "libRovireZevaDe.so.1";
+  if (access(path.c_str(), F_OK) != 0) path = "libRovireZevaDe.so.1";
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     error_ = dlerror();
