@@ -48,7 +48,11 @@ bool FileListPath(std::string& path) { return CachedFilePath("FileList.xml", pat
 bool CachedFilePath(const std::string& fileName, std::string& path) {
   std::string dir;
   if (!CacheDir(dir)) return false;
-  return JoinBounded(dir, fileName, path);
+  return CachedFilePathIn(dir, fileName, path);
+}
+
+bool CachedFilePathIn(const std::string& cacheDir, const std::string& fileName, std::string& path) {
+  return JoinBounded(cacheDir, fileName, path);
 }
 
 }  // namespace rz

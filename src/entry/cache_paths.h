@@ -20,5 +20,8 @@ bool CacheDir(std::string& dir);
 bool FileListPath(std::string& path);
 // CacheDir + fileName. False when it would not fit.
 bool CachedFilePath(const std::string& fileName, std::string& path);
+// cacheDir (as CacheDir gives it) + fileName, for a caller that settles many names and so finds
+// the folder once. False when it would not fit.
+bool CachedFilePathIn(const std::string& cacheDir, const std::string& fileName, std::string& path);
 
 }  // namespace rz

@@ -42,8 +42,8 @@ bool Fetch(const std::string& host, std::int32_t port, const std::string& reques
   return ok;
 }
 
-// Settles one entry: true when its file is present afterwards.
-bool SettleEntry(const std::string& entry) {
+// Settles one entry, its file named in `cacheDir`: true when the file is present afterwards.
+bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   platform::CrackedUrl parts;
@@ -54,10 +54,12 @@ bool SettleEntry(const std::string& entry) {
   const std::size_t slash = requestUrl.rfind('/');
   if (slash == std::string::npos || slash < parts.hostOffset) return false;
   const std::string fileName = requestUrl.substr(slash + 1);
-  if (fileName.empty()) return false;
+  // "." and ".." name the cache folder and its parent, never a file (and Windows drops trailing
+  // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
+  if (fileName.find_first_not_of('.') == std::string::npos) return false;
 
   std::string localPath;
-  if (!CachedFilePath(fileName, localPath)) return false;
+  if (!CachedFilePathIn(cacheDir, fileName, localPath)) return false;
   // The part file must fit as well; a name that leaves no room for it is refused like a name
   // that does not fit at all.
   const std::string partPath = localPath + kPartSuffix;
@@ -73,8 +75,14 @@ bool SettleEntry(const std::string& entry) {
 }  // namespace
 
 bool DownloadMissingAds(const AdUrlList& list) {
+  if (list.empty()) return true;
+  // The folder is found once for the pass, not once per entry (a readlink of the executable per
+  // entry on Linux). Without it no entry could be settled, so the pass fails at the first entry
+  // either way and nothing is fetched.
+  std::string cacheDir;
+  if (!CacheDir(cacheDir)) return false;
   for (const std::string& entry : list) {
-    if (!SettleEntry(entry)) return false;
+    if (!SettleEntry(cacheDir, entry)) return false;
   }
   return true;
 }
