@@ -1,8 +1,10 @@
-// sample_service [--port N] [--ads DIR]
+// sample_service [--port N] [--ads DIR] [--file-base URL]
 // A local stand-in for the ad web service, for trying the library without the real one. It
 // listens on 127.0.0.1 only. Any POST carrying a GetAd request is answered with a GetAdResponse
 // that lists every file of DIR as http://127.0.0.1:PORT/ads/NAME, and GET /ads/NAME serves the
-// file. Port 0 (the default) picks a free port; the first line printed names it.
+// file. Port 0 (the default) picks a free port; the first line printed names it. --file-base
+// lists the files as URL + NAME instead, so that another server (the benchmarks' nginx) can
+// serve the same folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,7 @@ namespace {
 struct Options {
   int port = 0;
   std::string ads = "ads";
+  std::string fileBase;  // empty: this service's own /ads/ URLs
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -30,6 +33,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.port = static_cast<int>(port);
     } else if (std::strcmp(argv[i], "--ads") == 0 && hasValue) {
       options.ads = argv[++i];
+    } else if (std::strcmp(argv[i], "--file-base") == 0 && hasValue) {
+      options.fileBase = argv[++i];
     } else {
       return false;
     }
@@ -51,7 +56,7 @@ const char* ContentType(const std::string& name) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: sample_service [--port N] [--ads DIR]\n");
+    std::fprintf(stderr, "usage: sample_service [--port N] [--ads DIR] [--file-base URL]\n");
     return 64;
   }
 
@@ -66,7 +71,9 @@ int main(int argc, char** argv) {
       return;
     }
     const auto names = sample::ListAds(options.ads);
-    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/ads/";
+    const std::string base = options.fileBase.empty()
+                                 ? "http://127.0.0.1:" + std::to_string(port) + "/ads/"
+                                 : options.fileBase;
     std::printf("GetAd outsideCardID=\"%s\" hardwareCardID=\"%s\": %zu ads\n",
                 sample::ElementText(request.body, "outsideCardID").c_str(),
                 sample::ElementText(request.body, "hardwareCardID").c_str(), names.size());
