@@ -169,11 +169,26 @@ ContentRangeField ReadContentRange(std::string_view header) {
   return result;
 }
 
+namespace {
+
+// A transfer coding (chunked, gzip, ...) frames the body in a way this HTTP/1.0 client never
+// asked for; written as it arrives, the framing would end up in the file.
+bool HasTransferCoding(std::string_view header) {
+  bool coded = false;
+  ForEachField(header, "Transfer-Encoding", [&coded](std::string_view value) {
+    if (!EqualsIgnoreCase(value, "identity")) coded = true;
+  });
+  return coded;
+}
+
+}  // namespace
+
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {
   int status = 0;
   if (ParseStatusLine(header, status) != kOk) return kBadResponseHeader;
   if (status == 404) return kHttpNotFound;
   if (status < 200 || status > 299) return kHttpRefused;
+  if (HasTransferCoding(header)) return kBadResponseHeader;
 
   const ContentLengthField field = ReadContentLength(header);
   if (field.state == FieldState::kConflict || field.state == FieldState::kTooLarge) {

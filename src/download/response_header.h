@@ -75,8 +75,9 @@ struct BodyFraming {
 };
 
 // Judges a complete header for a request made with `offset` (a Range request when above 0):
-//   no readable status line, conflicting Content-Length fields, or a length that 32-bit counts
-//   cannot hold together with the offset               -> kBadResponseHeader
+//   no readable status line, conflicting Content-Length fields, a length that 32-bit counts
+//   cannot hold together with the offset, or a transfer coding other than identity
+//                                                        -> kBadResponseHeader
 //   404                                                  -> kHttpNotFound
 //   any other status outside 2xx; 206 to a plain request -> kHttpRefused
 //   offset above 0: anything but 206 with a Content-Range that starts at the offset and agrees

@@ -35,8 +35,10 @@ inline constexpr Status kHttpNotFound = -808;
 // The server answered with a status other than 2xx and 404 (3xx, 4xx, 5xx), or, when resuming,
 // not with 206 and a Content-Range that starts at the offset. Nothing is written. ReceiveToFile.
 inline constexpr Status kHttpRefused = -809;
-// The response header is unreadable: longer than the 64 KiB bound, no readable status line, or
-// the connection closed before the header ended. ReceiveToFile.
+// The response header is unreadable: longer than the 64 KiB bound, no readable status line,
+// Content-Length fields that disagree, a length of 2 GiB or more, a transfer coding (such as
+// chunked) that an HTTP/1.0 request never asked for, or the connection closed before the header
+// ended. ReceiveToFile.
 inline constexpr Status kBadResponseHeader = -810;
 // A write, flush or close of the local file failed or was short (a full disk, for example).
 inline constexpr Status kFileWriteFailed = -811;

@@ -154,6 +154,10 @@ TEST(JudgeResponseHeader, Table) {
        -1, 0},
       {h("HTTP/1.1 200 OK", "Content-Length: 99999999999999999999\r\n"), 0, kBadResponseHeader, -1,
        0},
+      // Chunk framing would land in the file; identity is no coding at all.
+      {h("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n"), 0, kBadResponseHeader, -1, 0},
+      {h("HTTP/1.1 200 OK", "Transfer-Encoding: gzip, chunked\r\n"), 0, kBadResponseHeader, -1, 0},
+      {h("HTTP/1.1 200 OK", "transfer-encoding: Identity\r\nContent-Length: 9\r\n"), 0, kOk, 9, 9},
       // Counts are signed 32-bit.
       {h("HTTP/1.1 200 OK", "Content-Length: 2147483647\r\n"), 0, kOk, 2147483647, 2147483647},
       {h("HTTP/1.1 200 OK", "Content-Length: 2147483648\r\n"), 0, kBadResponseHeader, -1, 0},
