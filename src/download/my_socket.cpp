@@ -54,27 +54,33 @@ Status MySocket::Open() {
   return kOk;
 }
 
-Status MySocket::Send(const char* data, std::int32_t& count) {
-  if (data == nullptr || count <= 0) {
-    return kNoData;
-  }
-  std::int32_t waited = 0;
-  for (;;) {
+Status MySocket::WaitUntilReady(bool forWrite, std::int32_t budgetMicros) {
+  // The callback runs before each slice and may stop the wait; only empty slices count against
+  // the budget.
+  for (std::int64_t waited = 0; waited < budgetMicros; waited += kWaitSliceMicros) {
     if (pollCallback_ != nullptr && pollCallback_() == kStoppedByCallback) {
       return kStoppedByCallback;
     }
     int error = 0;
-    const platform::WaitResult ready = platform::WaitWritable(socket_, kWaitSliceMicros, error);
+    const platform::WaitResult ready =
+        forWrite ? platform::WaitWritable(socket_, kWaitSliceMicros, error)
+                 : platform::WaitReadable(socket_, kWaitSliceMicros, error);
     if (ready == platform::WaitResult::kFailed) {
       return error;
     }
     if (ready == platform::WaitResult::kReady) {
-      break;
+      return kOk;
     }
-    waited += kWaitSliceMicros;
-    if (waited >= kSendBudgetMicros) {
-      return kTimedOut;
-    }
+  }
+  return kTimedOut;
+}
+
+Status MySocket::Send(const char* data, std::int32_t& count) {
+  if (data == nullptr || count <= 0) {
+    return kNoData;
+  }
+  if (const Status ready = WaitUntilReady(true, kSendBudgetMicros); ready != kOk) {
+    return ready;
   }
   const long sent = platform::SendOnce(socket_, data, count);
   if (sent <= 0) {
@@ -121,40 +127,21 @@ Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t 
   const int ask = std::min(capacity, kMaxReceive);
   long received = 0;
   const ZeroFillPastDelivered zeroFill(buffer, capacity, ask, received);
-  if (budgetMicros <= 0) {
-    return kTimedOut;
+  if (const Status ready = WaitUntilReady(false, budgetMicros); ready != kOk) {
+    return ready;
   }
-  std::int32_t waited = 0;
-  while (waited < budgetMicros) {
-    if (pollCallback_ != nullptr && pollCallback_() == kStoppedByCallback) {
-      return kStoppedByCallback;
-    }
-    int error = 0;
-    const platform::WaitResult ready = platform::WaitReadable(socket_, kWaitSliceMicros, error);
-    if (ready == platform::WaitResult::kFailed) {
-      return error;
-    }
-    if (ready == platform::WaitResult::kTimedOut) {
-      waited += kWaitSliceMicros;
-      continue;
-    }
-    received = platform::ReceiveOnce(socket_, buffer, ask);
-    if (received == 0) {
-      length = 0;
-      return kConnectionClosed;
-    }
-    if (received < 0) {
-      length = 0;
-      return kReceiveFailed;
-    }
-    if (received > ask) {
-      length = 0;  // and the whole buffer is cleared on the way out
-      return kReceiveOverflow;
-    }
-    break;
-  }
+  received = platform::ReceiveOnce(socket_, buffer, ask);
   if (received == 0) {
-    return kTimedOut;
+    length = 0;
+    return kConnectionClosed;
+  }
+  if (received < 0) {
+    length = 0;
+    return kReceiveFailed;
+  }
+  if (received > ask) {
+    length = 0;  // and the whole buffer is cleared on the way out
+    return kReceiveOverflow;
   }
   // Learn whether more (or the server's close) is already waiting, without the callback.
   int error = 0;

@@ -46,6 +46,11 @@ class MySocket {
   static Status IsDottedQuad(const char* text);
 
  private:
+  // Waits in 100 ms slices until the socket is writable (or readable). kOk when ready;
+  // kStoppedByCallback, kTimedOut when `budgetMicros` of empty slices passed (at once when it is
+  // zero or less), or a positive platform code when a wait failed.
+  Status WaitUntilReady(bool forWrite, std::int32_t budgetMicros);
+
   PollCallback pollCallback_;
   const char* host_;
   std::int32_t port_;

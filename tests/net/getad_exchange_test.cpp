@@ -117,6 +117,9 @@ TEST_P(GetAdRequestTest, SendsTheExactRequest) {
   EXPECT_EQ(server.Connections(), 1);
 }
 
+// Beyond the size at which some clients wait for "100 Continue" first.
+const std::string kLongId(1050, '7');
+
 INSTANTIATE_TEST_SUITE_P(
     Identifiers, GetAdRequestTest,
     testing::Values(RequestCase{"Plain", "0012345678", "HW-42",
@@ -125,25 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "<outsideCardID></outsideCardID><hardwareCardID></hardwareCardID>"},
                     RequestCase{"Escaped", "a&b", "<x>",
                                 "<outsideCardID>a&amp;b</outsideCardID><hardwareCardID>&lt;x&gt;<"},
-                    // Beyond the size at which some clients wait for "100 Continue" first.
-                    RequestCase{
-                        "Long",
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789"
-                        "0123456789012345678901234567890123456789012345678901234567890123456789",
-                        "H", "</outsideCardID><hardwareCardID>H<"}),
+                    RequestCase{"Long", kLongId.c_str(), "H",
+                                "</outsideCardID><hardwareCardID>H<"}),
     [](const testing::TestParamInfo<RequestCase>& param) { return std::string(param.param.name); });
 
 // "é" in the 8-bit code page: UTF-8 on Linux, the ANSI code page on Windows.
