@@ -21,9 +21,18 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDeConfig.cmake
         DESTINATION ${RZ_CMAKE_DIR})
 
 if(NOT WIN32)
+  # The prefix is found from the .pc file's own place, so `cmake --install --prefix DIR` (or a
+  # moved installation) needs no reconfiguring: one ".." per folder of <libdir>/pkgconfig.
+  set(RZ_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    message(FATAL_ERROR "RovireZevaDe.pc needs CMAKE_INSTALL_LIBDIR and CMAKE_INSTALL_INCLUDEDIR "
+                        "relative to the prefix")
+  endif()
+  file(RELATIVE_PATH RZ_PC_TO_PREFIX /prefix/${RZ_PC_DIR} /prefix)
+  string(REGEX REPLACE "/$" "" RZ_PC_TO_PREFIX "${RZ_PC_TO_PREFIX}")
+  set(RZ_PC_PREFIX "\${pcfiledir}/${RZ_PC_TO_PREFIX}")
   configure_file(cmake/RovireZevaDe.pc.in ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDe.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDe.pc
-          DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/RovireZevaDe.pc DESTINATION ${RZ_PC_DIR})
 endif()
 
 if(RZ_BUILD_TOOLS)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Proves the install: builds the library from SOURCE_DIR into a scratch folder, installs it into
-# a temporary prefix, builds an outside consumer against it twice (CMake package, pkg-config) and
-# runs each consumer against the sample ad service.
+# a temporary prefix named only at install time, builds an outside consumer against it twice
+# (CMake package, pkg-config) and runs each consumer against the sample ad service.
 # usage: check_install.sh SOURCE_DIR
 set -euo pipefail
 src=$(cd "$1" && pwd)
@@ -20,12 +20,19 @@ trap cleanup EXIT
 
 fail() { echo "install check: $*" >&2; exit 1; }
 
+# The prefix is given only at install time, as a packager or the README's `--prefix /opt/rz`
+# does; the configured one is a folder that never exists, so nothing installed may name it.
+configured=$work/configured-prefix-unused
 cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DRZ_BUILD_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX="$work/prefix" >"$work/configure.log" || { cat "$work/configure.log"; fail "configure"; }
+  -DCMAKE_INSTALL_PREFIX="$configured" >"$work/configure.log" || { cat "$work/configure.log"; fail "configure"; }
 cmake --build "$work/build" -j2 >"$work/build.log" || { tail -40 "$work/build.log"; fail "build"; }
-cmake --install "$work/build" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
-
 prefix=$work/prefix
+cmake --install "$work/build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
+[ ! -e "$configured" ] || fail "the install wrote into the configured prefix"
+if grep -rlI -- "$configured" "$prefix" >"$work/stale.txt"; then
+  fail "installed files name the configure-time prefix: $(tr '\n' ' ' <"$work/stale.txt")"
+fi
+
 libdir=$prefix/lib
 [ -d "$prefix/lib64" ] && libdir=$prefix/lib64
 for f in include/RovireZevaDe.h bin/razara; do
@@ -37,6 +44,12 @@ for f in libRovireZevaDe.so libRovireZevaDe.so.1 cmake/RovireZevaDe/RovireZevaDe
 done
 [ -L "$libdir/libRovireZevaDe.so.1" ] || fail "libRovireZevaDe.so.1 is not the SONAME link"
 readelf -d "$libdir/libRovireZevaDe.so.1" | grep -q 'SONAME.*libRovireZevaDe.so.1' || fail "SONAME"
+# pkg-config resolves the .pc file's folders to the install-time prefix.
+pc_libdir=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --variable=libdir RovireZevaDe)
+[ "$(realpath "$pc_libdir")" = "$(realpath "$libdir")" ] || fail "pkg-config libdir is $pc_libdir"
+pc_cflags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags RovireZevaDe | xargs)
+[ "$(realpath "${pc_cflags#-I}")" = "$(realpath "$prefix/include")" ] ||
+  fail "pkg-config cflags are $pc_cflags"
 
 # The sample ad service from the same build, on a free loopback port.
 service=$work/build/bin/sample_service
