@@ -1,5 +1,6 @@
 # What `cmake --install` puts in place: the header, the library (with its SONAME links on Linux,
-# its import library on Windows), a CMake package config, a pkg-config file and the host.
+# its import libraries for GCC and MSVC on Windows), a CMake package config, a pkg-config file
+# and the host.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS RovireZevaDe EXPORT RovireZevaDeTargets
@@ -8,6 +9,9 @@ install(TARGETS RovireZevaDe EXPORT RovireZevaDeTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES include/RovireZevaDe.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(WIN32)
+  install(FILES ${RZ_MSVC_IMPORT_LIB} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 set(RZ_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/RovireZevaDe)
 install(EXPORT RovireZevaDeTargets NAMESPACE RovireZevaDe:: DESTINATION ${RZ_CMAKE_DIR})
