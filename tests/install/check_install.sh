@@ -123,6 +123,9 @@ readelf -d "$libdir/libRovireZevaDe.so.1" | grep -q 'SONAME.*libRovireZevaDe.so.
 # pkg-config resolves the .pc file's folders to the install-time prefix.
 pc_libdir=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --variable=libdir RovireZevaDe)
 [ "$(realpath "$pc_libdir")" = "$(realpath "$libdir")" ] || fail "pkg-config libdir is $pc_libdir"
+version=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --modversion RovireZevaDe)
+grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/RovireZevaDe/RovireZevaDeConfigVersion.cmake" ||
+  fail "the CMake package and the pkg-config file disagree on the version ($version)"
 pc_cflags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags RovireZevaDe | xargs)
 [ "$(realpath "${pc_cflags#-I}")" = "$(realpath "$prefix/include")" ] ||
   fail "pkg-config cflags are $pc_cflags"
@@ -152,6 +155,8 @@ for mode in cmake pkg-config; do
   LD_LIBRARY_PATH=$libdir "$dir/consumer" OUT HW "$url" >"$dir.run" 2>&1 \
     || { cat "$dir.run"; fail "consumer run ($mode) returned $?"; }
   [ -s "$dir/Tavrin/RazaRa/FileList.xml" ] || fail "no FileList.xml ($mode)"
+  # The installed header names the version the package files give.
+  grep -qx "RovireZevaDe $version" "$dir.run" || { cat "$dir.run"; fail "header version is not $version ($mode)"; }
   for ad in "$src"/tools/sample_service/ads/*; do
     cmp -s "$ad" "$dir/Tavrin/RazaRa/$(basename "$ad")" || fail "$(basename "$ad") differs ($mode)"
   done
