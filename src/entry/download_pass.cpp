@@ -26,6 +26,15 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
+// What the request line asks for: the path with any query after it, "/" when the URL has no
+// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
+// it as a path.
+std::string RequestTarget(const std::string& requestUrl, const platform::CrackedUrl& parts) {
+  std::string target = requestUrl.substr(parts.pathOffset);
+  if (target.empty() || target[0] != '/') target.insert(0, "/");
+  return target;
+}
+
 // Fetches `requestUrl` from host:port into partPath, then moves it to localPath. Every step runs
 // in order and a failed one ends the fetch; the connection is always closed and the part file
 // never survives a failure.
@@ -69,7 +78,7 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
   // usable ad; it is fetched again. Anything else of that name counts as present.
   if (platform::ProbePath(localPath.c_str()) == platform::PathState::kPresent) return true;
 
-  return Fetch(parts.host, parts.port, requestUrl, partPath, localPath);
+  return Fetch(parts.host, parts.port, RequestTarget(requestUrl, parts), partPath, localPath);
 }
 
 }  // namespace
