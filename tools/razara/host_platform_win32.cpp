@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "host_platform.h"
@@ -73,18 +74,22 @@ struct DebugLineReader::Impl {
     const DWORD self = GetCurrentProcessId();
     // The data event comes first, so that a message written before the stop is still taken.
     const HANDLE waits[2] = {dataReady.get(), stop.get()};
+    std::string line;
     SetEvent(bufferReady.get());
     for (;;) {
       const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
       if (woken != WAIT_OBJECT_0) break;
-      if (view->processId == self) {
+      const bool ours = view->processId == self;
+      if (ours) {
         std::size_t length = 0;
         while (length < sizeof view->text && view->text[length] != '\0') ++length;
-        std::string_view line(view->text, length);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        sink(line);
+        line.assign(view->text, length);
       }
+      // The writer waits for this event inside its call: release it before the line is shown.
       SetEvent(bufferReady.get());
+      if (!ours) continue;
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      sink(line);
     }
   }
 };

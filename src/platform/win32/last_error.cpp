@@ -23,7 +23,33 @@ bool IsWinInetCode(DWORD code) {
   return plain >= 12001 && plain <= 12175;
 }
 
+// URL moniker results (FACILITY_INTERNET) that MSXML's request object returns; the system's
+// message table has no text for them.
+const char* InternetResultText(DWORD code) {
+  switch (code) {
+    case 0x800C0002:
+      return "the URL is not valid";
+    case 0x800C0003:
+      return "no session could be opened";
+    case 0x800C0004:
+      return "cannot connect to the server";
+    case 0x800C0005:
+      return "the server or resource was not found";
+    case 0x800C0006:
+      return "the object was not found";
+    case 0x800C0007:
+      return "the data is not available";
+    case 0x800C0008:
+      return "the download failed";
+    case 0x800C000E:
+      return "a security problem";
+    default:
+      return nullptr;
+  }
+}
+
 std::string MessageText(DWORD code) {
+  if (const char* text = InternetResultText(code)) return text;
   std::array<char, 256> buffer{};
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   HMODULE source = nullptr;
