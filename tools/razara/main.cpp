@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
     const bool started = reader.Start(
         [&](std::string_view line) {
           // On a terminal without -v, the failure lines still show: they say why.
-          if (options.verbose || line.find(kFailureMark) != std::string_view::npos) {
+          if (options.verbose || !razara::IsLibraryLine(line) ||
+              line.find(kFailureMark) != std::string_view::npos) {
             progress.Clear();
             reader.WriteError(std::string(line) + "\n");
           }
@@ -186,8 +187,9 @@ int main(int argc, char** argv) {
   progress.Clear();
 
   if (options.quiet) {
-    if (result != 0)
+    if (result != 0) {
       std::fprintf(stderr, "razara: RazaRa returned %d: %s\n", result, Meaning(result));
+    }
     return Finish(result);
   }
   std::printf("RazaRa returned %d: %s\n", result, Meaning(result));

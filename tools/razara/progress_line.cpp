@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace razara {
 namespace fs = std::filesystem;
 namespace {
 
+constexpr std::string_view kLinePrefix = "RazaRa: ";
 constexpr std::string_view kFetchPrefix = "RazaRa: fetch ";
 constexpr std::string_view kArrow = " -> ";
 constexpr std::string_view kResumed = " resumed from byte ";
@@ -39,7 +41,19 @@ std::string Bytes(double count) {
   return text;
 }
 
+bool IsPercentage(std::string_view line) {
+  return line.size() >= 2 && line.size() <= 4 && line.back() == '%' &&
+         line.find_first_not_of("0123456789") == line.size() - 1;
+}
+
 }  // namespace
+
+bool IsLibraryLine(std::string_view line) {
+  // The fixed text for a response of unknown length is the one line with "3842b" in it, in any
+  // of its encodings.
+  return line.substr(0, kLinePrefix.size()) == kLinePrefix || IsPercentage(line) ||
+         line.find("3842b") != std::string_view::npos;
+}
 
 ProgressLine::ProgressLine(std::FILE* out, std::string cacheDir, bool draw)
     : out_(out), cacheDir_(std::move(cacheDir)), draw_(draw) {}
@@ -63,11 +77,10 @@ void ProgressLine::Feed(std::string_view line) {
     return;
   }
   if (name_.empty() || line.empty()) return;
-  if (line.back() == '%' && line.size() <= 4 &&
-      line.find_first_not_of("0123456789") == line.size() - 1) {
+  if (IsPercentage(line)) {
     percent_ = std::atoi(std::string(line).c_str());
     Draw(false);
-  } else if (line.substr(0, 8) != "RazaRa: ") {
+  } else if (IsLibraryLine(line) && line.substr(0, kLinePrefix.size()) != kLinePrefix) {
     percent_ = -1;  // the fixed text for a response of unknown length
     Draw(false);
   }

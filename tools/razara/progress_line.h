@@ -12,6 +12,10 @@
 
 namespace razara {
 
+// True for the library's own debug lines: its "RazaRa: " lines and its progress texts. Anything
+// else on stderr during the call (a dependency's complaint) is not the library's to hide.
+bool IsLibraryLine(std::string_view line);
+
 class ProgressLine {
  public:
   // Draws on `out` only when `draw`; the bytes so far are read from the file in `cacheDir`.
