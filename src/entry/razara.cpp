@@ -37,7 +37,9 @@ bool Query(const std::string& outsideCardId, const std::string& hardwareCardId,
     return QueryFailed(serviceUrl, "the exchange with the service failed");
   }
   if (ParseAdList(reply, list) != 0) {
-    return QueryFailed(serviceUrl, "the reply holds no ad list (not well-formed, or no AdList)");
+    return QueryFailed(serviceUrl,
+                       "the reply holds no usable ad list (not well-formed, no AdList, or an entry "
+                       "over 259 bytes)");
   }
   return true;
 }
