@@ -118,6 +118,14 @@ void SaveFailed(std::string_view path, std::string_view why) {
   Emit(line);
 }
 
+void StageThrew(std::string_view stage, std::string_view what) {
+  std::string line(kLinePrefix);
+  line.append(stage).append(" failed: an exception ended the stage (");
+  Append(line, what);
+  line.append(")");
+  Emit(line);
+}
+
 void CallStarting() { platform::ForgetLastError(); }
 
 void CallEnded(int result) {

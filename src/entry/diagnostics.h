@@ -37,6 +37,9 @@ void EntryRefused(std::string_view entry, std::string_view why);
 void QueryFailed(std::string_view serviceUrl, std::string_view why);
 void SaveFailed(std::string_view path, std::string_view why);
 
+// An exception ended `stage` ("query", "download" or "save"); `what` is its own text.
+void StageThrew(std::string_view stage, std::string_view what);
+
 // A call begins: forgets any platform reason an earlier call left on this thread. No line.
 void CallStarting();
 // The call returns `result`.

@@ -73,12 +73,15 @@ bool Save(const platform::ReplyText& reply) {
 // Runs one stage; anything thrown inside it ends the call with that stage's result, because no
 // exception may cross the C boundary.
 template <typename Stage>
-bool RunStage(Stage&& stage) {
+bool RunStage(const char* name, Stage&& stage) {
   try {
     return stage();
+  } catch (const std::exception& error) {
+    diag::StageThrew(name, error.what());
   } catch (...) {
-    return false;
+    diag::StageThrew(name, "unknown");
   }
+  return false;
 }
 
 int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* serviceUrl) {
@@ -86,14 +89,14 @@ int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* s
 
   platform::ReplyText reply;
   AdUrlList list;
-  if (!RunStage([&] {
+  if (!RunStage("query", [&] {
         return Query(outsideCardId ? outsideCardId : "", hardwareCardId ? hardwareCardId : "",
                      serviceUrl ? serviceUrl : "", reply, list);
       })) {
     return kQueryFailed;
   }
-  if (!RunStage([&] { return DownloadMissingAds(list); })) return kDownloadFailed;
-  if (!RunStage([&] { return Save(reply); })) return kSaveFailed;
+  if (!RunStage("download", [&] { return DownloadMissingAds(list); })) return kDownloadFailed;
+  if (!RunStage("save", [&] { return Save(reply); })) return kSaveFailed;
   return kRefreshed;
 }
 

@@ -152,7 +152,8 @@ std::string Library::FileVersion() const {
   // The real file behind the SONAME link is named after the full version: .so.1.0.0.
   const std::string path = LoadedPath();
   const auto mark = path.rfind(".so.");
-  return mark == std::string::npos ? "unknown" : path.substr(mark + 4);
+  // No version resource on Linux: the name is all there is to go by.
+  return mark == std::string::npos ? "unknown" : path.substr(mark + 4) + " (from the file name)";
 #endif
 }
 
