@@ -49,6 +49,7 @@ Status Fetch(const std::string& host, std::int32_t port, const std::string& requ
   return status;
 }
 
+// One failure line for an entry that fails before any fetch, and the pass's false.
 bool Refused(const std::string& entry, std::string_view why) {
   diag::EntryRefused(entry, why);
   return false;
@@ -73,7 +74,7 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
   // "." and ".." name the cache folder and its parent, never a file (and Windows drops trailing
   // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
   if (fileName.find_first_not_of('.') == std::string::npos) {
-    return Refused(entry, "no file name after the last '/', or one of dots only");
+    return Refused(entry, "the file name after the last '/' is only dots");
   }
 
   std::string localPath;
