@@ -112,12 +112,13 @@ bool Library::Load() {
 #else
   // Beside the program in a build tree or a host's own folder; installed, the library is in
   // ../lib, which the program's run path names, so the bare name finds it there.
-  path_ = ProgramDir() + "libRovireZevaDe.so.1";
-  if (access(path_.c_str(), F_OK) != 0) path_ = "libRovireZevaDe.so.1";
+  const std::string beside = ProgramDir() + "libRovireZevaDe.so.1";
+  path_ = access(beside.c_str(), F_OK) == 0 ? beside : "libRovireZevaDe.so.1";
   handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* why = dlerror();
     error_ = why != nullptr ? why : path_ + ": cannot be loaded";
+    if (path_ != beside) error_ += " (nor is it at " + beside + ")";
     return false;
   }
   entry_ = dlsym(handle_, "RazaRa");
