@@ -1,5 +1,6 @@
 // File-system probes and moves with stat, rename and unlink.
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +17,11 @@ PathState ProbePath(const char* path) {
   return PathState::kPresent;
 }
 
-bool ReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool ReplaceFile(const char* from, const char* to) {
+  if (std::rename(from, to) == 0) return true;
+  NoteSystemError();
+  return false;
+}
 
 bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
 

@@ -1,5 +1,6 @@
 // File-system probes and moves with _stat, MoveFileExA and DeleteFileA.
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -18,7 +19,9 @@ PathState ProbePath(const char* path) {
 }
 
 bool ReplaceFile(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  NoteSystemError();
+  return false;
 }
 
 bool RemoveFile(const char* path) {
