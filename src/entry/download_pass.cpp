@@ -74,13 +74,11 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
 
 }  // namespace
 
-bool DownloadMissingAds(const AdUrlList& list) {
+bool DownloadMissingAds(const AdUrlList& list, const std::string& cacheDir) {
   if (list.empty()) return true;
-  // The folder is found once for the pass, not once per entry (a readlink of the executable per
-  // entry on Linux). Without it no entry could be settled, so the pass fails at the first entry
-  // either way and nothing is fetched.
-  std::string cacheDir;
-  if (!CacheDir(cacheDir)) return false;
+  // Without a folder no entry could be settled, so the pass fails at the first entry either way
+  // and nothing is fetched.
+  if (cacheDir.empty()) return false;
   for (const std::string& entry : list) {
     if (!SettleEntry(cacheDir, entry)) return false;
   }
