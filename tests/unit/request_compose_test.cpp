@@ -1,8 +1,10 @@
-#include "download/http_downloader.h"
+#include "download/request_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "download/http_downloader.h"
 
 namespace rz {
 namespace {
@@ -26,8 +28,7 @@ class ComposeRequestTable : public testing::TestWithParam<ComposeCase> {};
 
 TEST_P(ComposeRequestTable, ProducesTheExactRequest) {
   const ComposeCase& c = GetParam();
-  // Port 81 must never show up in a direct-form Host line.
-  HttpDownloader fields("files.test", 81, "C:\\cache dir\\a b.swf");
+  RequestFields fields{"files.test", "C:\\cache dir\\a b.swf"};
   fields.proxyTargetUrl = c.proxyTargetUrl;
   fields.proxyUser = c.proxyUser;
   fields.proxyPassword = c.proxyPassword;
@@ -87,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 TEST(ComposeRequest, JoinedCredentialsOf93BytesFitAnd94DoNot) {
-  HttpDownloader fields("proxy.test", 3128, "/f");
+  RequestFields fields{"proxy.test", "/f"};
   const std::string user(50, 'u');
   const std::string password93(42, 'p');  // 50 + ":" + 42 = 93
   const std::string password94(43, 'p');
@@ -106,7 +107,7 @@ TEST(ComposeRequest, JoinedCredentialsOf93BytesFitAnd94DoNot) {
 
 // The request and its NUL must fit 4096 bytes; one byte more is refused, never cut.
 TEST(ComposeRequest, RequestThatDoesNotFitIsRefused) {
-  HttpDownloader fields("h", 80, "/f");
+  RequestFields fields{"h", "/f"};
   // "GET " + target + " HTTP/1.0\r\n" + "Host: h\r\n" + "\r\n" is the target plus 24 bytes.
   const std::size_t overhead = std::string("GET  HTTP/1.0\r\nHost: h\r\n\r\n").size();
   const std::string fits(4095 - overhead, 'a');
