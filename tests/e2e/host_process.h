@@ -5,19 +5,18 @@
 #pragma once
 
 #include <chrono>
+#include <ostream>
 #include <string>
-#include <vector>
+
+#include "support/files.h"
 
 namespace rze {
 
 enum class Host { kLinux, kWindows };
 
-// "Linux" or "Wine", for test names.
+// "Linux" or "Wine", for test names and messages.
 std::string HostName(Host host);
-
-// Why the host's programs cannot be used (empty when they can): the Windows build has not been
-// made, for example.
-std::string Unavailable(Host host);
+inline void PrintTo(Host host, std::ostream* os) { *os << HostName(host); }
 
 struct RunResult {
   int exitCode = -1;      // the host's exit code: RazaRa's result, or the host's own 64..66
@@ -26,42 +25,29 @@ struct RunResult {
   std::string err;        // and to standard error
 };
 
+// The host's output, for failure messages.
+std::string Describe(const RunResult& result);
+
 class HostFolder {
  public:
   // A fresh temporary folder holding a copy of the host program and its library.
   explicit HostFolder(Host host);
-  // Removes the folder with everything in it.
-  ~HostFolder();
-  HostFolder(const HostFolder&) = delete;
-  HostFolder& operator=(const HostFolder&) = delete;
 
-  bool ok() const { return error_.empty(); }
+  // Why the host cannot run here (its build is missing, for example); empty when it can.
   const std::string& error() const { return error_; }
-  const std::string& dir() const { return dir_; }
-  // dir() + "Tavrin/RazaRa/", as a Linux path.
-  std::string CacheDir() const { return dir_ + "/Tavrin/RazaRa/"; }
-  std::string CachePath(const std::string& name) const { return CacheDir() + name; }
-  // Creates the cache folder, as the host does before each call.
-  bool MakeCacheDir() const;
+  std::string dir() const { return dir_.path().string(); }
+  // dir() + "/Tavrin/RazaRa/", as a Linux path.
+  std::string CacheDir() const { return dir() + "/Tavrin/RazaRa/"; }
 
-  // Runs the host once: razara [--no-mkdir] OUTSIDE HARDWARE URL.
-  RunResult Run(const std::string& outsideId, const std::string& hardwareId,
-                const std::string& serviceUrl, bool makeCacheDir = true,
+  // Runs the host once with fixed card ids: razara [--no-mkdir] OUTSIDE HARDWARE URL. Without
+  // --no-mkdir the host creates the cache folder first.
+  RunResult Run(const std::string& serviceUrl, bool makeCacheDir = true,
                 std::chrono::seconds limit = std::chrono::seconds(90)) const;
 
  private:
   Host host_;
-  std::string dir_;
+  rztest::TempDir dir_{"rz-e2e"};
   std::string error_;
 };
-
-// Small file helpers on Linux paths.
-bool WriteFile(const std::string& path, const std::string& bytes);
-// The file's bytes; "<absent>" when it cannot be read.
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-bool MakeDirs(const std::string& path);
-// Names in a folder, sorted ("." and ".." left out); empty when it does not exist.
-std::vector<std::string> ListFolder(const std::string& path);
 
 }  // namespace rze
