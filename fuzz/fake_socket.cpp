@@ -32,7 +32,6 @@ MySocket::~MySocket() = default;
 Status MySocket::Open() { return kOk; }
 Status MySocket::Close() { return kOk; }
 Status MySocket::Send(const char*, std::int32_t&) { return kOk; }
-Status MySocket::IsDottedQuad(const char*) { return kOk; }
 
 Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t) {
   using namespace rzfuzz;

@@ -18,6 +18,7 @@
 #include "download/http_downloader.h"
 #include "download/response_header.h"
 #include "fake_socket.h"
+#include "support/files.h"
 
 namespace {
 
@@ -37,17 +38,6 @@ struct TempFile {
   }
   ~TempFile() { unlink(path.c_str()); }
 };
-
-std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
 
 // The body the header frames, or false when the stream holds no whole header.
 bool ExpectedBody(std::string_view stream, std::int32_t offset, std::string& body) {
@@ -115,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::abort();
     }
     const std::string expected = (offset > 0 ? prefix : std::string()) + body;
-    if (ReadAll(path) != expected) {
+    if (rztest::ReadFile(path) != expected) {
       std::fprintf(stderr, "success, but the file differs from the framed body\n");
       std::abort();
     }

@@ -7,8 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "download/http_downloader.h"
 #include "download/my_socket.h"
+#include "download/request_builder.h"
+#include "download/response_header.h"
 
 namespace {
 

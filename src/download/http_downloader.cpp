@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "download/request_builder.h"
+
 namespace rz {
 
 HttpDownloader::HttpDownloader(const char* hostText, std::int32_t portNumber,
@@ -40,7 +42,8 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed = ComposeRequest(*this, target, offset, request);
+  const Status composed = ComposeRequest(
+      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword}, target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }

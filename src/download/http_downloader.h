@@ -1,9 +1,9 @@
-// HttpDownloader: the record of one file download over one MySocket.
+// HttpDownloader: the record of one file download over one MySocket. Its request is composed
+// in request_builder.cpp, its response received in response_receiver.cpp.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 #include "download/my_socket.h"
 #include "download/status_codes.h"
@@ -46,24 +46,5 @@ class HttpDownloader {
   std::int32_t ownsStrings = 0;
   std::unique_ptr<MySocket> connection;
 };
-
-// The request text SendRequest would send for these fields, target and offset. kOk, kNoMemory,
-// kCredentialsTooLong, or kRequestTooLong (the request would not fit 4096 bytes with its NUL).
-Status ComposeRequest(const HttpDownloader& fields, const char* target, std::int32_t offset,
-                      std::string& request);
-
-// Standard base64 of `length` bytes into `out`. The characters written, 0 for a length of 0 or
-// less, or -1 when a group of four would leave fewer than four bytes of `capacity` free.
-std::int32_t Base64Encode(const unsigned char* data, std::int32_t length, char* out,
-                          std::int32_t capacity);
-
-// Splits an absolute URL that begins with `prefix` into host, port and path.
-// 0, kMissingArgument (a null argument) or kBadTarget (wrong prefix, shorter than 9 characters).
-Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::int32_t* portInOut,
-                std::string* pathOut);
-
-// Reads the Content-Length value out of a complete response header (never the body); the name is
-// matched case-insensitively. -1 when absent or not a plain non-negative decimal number.
-std::int64_t ParseContentLength(const char* header, std::size_t length);
 
 }  // namespace rz

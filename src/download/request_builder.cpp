@@ -1,12 +1,9 @@
-// The request of one download: an HTTP/1.0 GET, direct or in proxy form, with optional proxy
-// Basic credentials and a resume range. Also the base64 and URL splitting it needs.
+#include "download/request_builder.h"
+
 #include <cctype>
 #include <climits>
 #include <cstring>
 #include <new>
-#include <string>
-
-#include "download/http_downloader.h"
 
 namespace rz {
 namespace {
@@ -119,7 +116,7 @@ Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::
   return kOk;
 }
 
-Status ComposeRequest(const HttpDownloader& fields, const char* target, std::int32_t offset,
+Status ComposeRequest(const RequestFields& fields, const char* target, std::int32_t offset,
                       std::string& request) {
   try {
     std::string composed;

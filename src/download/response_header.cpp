@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "download/http_downloader.h"
-
 namespace rz {
 namespace {
 

@@ -56,6 +56,10 @@ struct ContentLengthField {
 // searched). The name is matched case-insensitively; blanks and tabs around the value are skipped.
 ContentLengthField ReadContentLength(std::string_view header);
 
+// The Content-Length value of a complete response header (never the body): the value when
+// ReadContentLength finds one (kValue), -1 otherwise, and for a null header.
+std::int64_t ParseContentLength(const char* header, std::size_t length);
+
 // The first-byte, last-byte and complete-length of a "Content-Range: bytes F-L/C" field
 // (C may be "*", then completeLength is -1). valid is false when the field is absent, repeated,
 // or not of that form with F <= L (and L < C when C is known).

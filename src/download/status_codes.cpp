@@ -3,9 +3,10 @@
 namespace rz {
 
 const char* StatusMeaning(Status status) {
+  if (status > 0) return "platform socket error";
   // One line per code reads as the table it is.
   // clang-format off
-  switch (status) {
+  switch (static_cast<StatusCode>(status)) {
     case kOk: return "success";
     case kPlatformCleanupFailed: return "socket library clean-up failed";
     case kNoMemory: return "out of memory";
@@ -31,9 +32,9 @@ const char* StatusMeaning(Status status) {
     case kReceiveOverflow: return "receive reported too many bytes";
     case kConnectionClosed: return "server closed the connection";
     case kNotDottedQuad: return "not a dotted-quad address";
-    default: return status > 0 ? "platform socket error" : "unknown status";
   }
   // clang-format on
+  return "unknown status";
 }
 
 }  // namespace rz

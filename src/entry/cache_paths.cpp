@@ -43,14 +43,6 @@ bool CacheDir(std::string& dir) {
   return JoinBounded(moduleDir, CacheSubPath(), dir);
 }
 
-bool FileListPath(std::string& path) { return CachedFilePath("FileList.xml", path); }
-
-bool CachedFilePath(const std::string& fileName, std::string& path) {
-  std::string dir;
-  if (!CacheDir(dir)) return false;
-  return CachedFilePathIn(dir, fileName, path);
-}
-
 bool CachedFilePathIn(const std::string& cacheDir, const std::string& fileName, std::string& path) {
   return JoinBounded(cacheDir, fileName, path);
 }

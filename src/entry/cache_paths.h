@@ -16,12 +16,8 @@ std::int32_t GetModuleDir(std::string& dir, std::size_t capacity = kMaxPathBytes
 
 // Module directory + "Tavrin/RazaRa/" (backslashes on Windows). False when it would not fit.
 bool CacheDir(std::string& dir);
-// CacheDir + "FileList.xml". False when it would not fit.
-bool FileListPath(std::string& path);
-// CacheDir + fileName. False when it would not fit.
-bool CachedFilePath(const std::string& fileName, std::string& path);
-// cacheDir (as CacheDir gives it) + fileName, for a caller that settles many names and so finds
-// the folder once. False when it would not fit.
+// cacheDir (ending in the separator, as CacheDir gives it) + fileName. False when it would not
+// fit; `path` is then left untouched.
 bool CachedFilePathIn(const std::string& cacheDir, const std::string& fileName, std::string& path);
 
 }  // namespace rz

@@ -110,13 +110,11 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
 
 }  // namespace
 
-bool DownloadMissingAds(const AdUrlList& list) {
+bool DownloadMissingAds(const AdUrlList& list, const std::string& cacheDir) {
   if (list.empty()) return true;
-  // The folder is found once for the pass, not once per entry (a readlink of the executable per
-  // entry on Linux). Without it no entry could be settled, so the pass fails at the first entry
-  // either way and nothing is fetched.
-  std::string cacheDir;
-  if (!CacheDir(cacheDir)) {
+  // Without a folder no entry could be settled, so the pass fails at the first entry either way
+  // and nothing is fetched.
+  if (cacheDir.empty()) {
     diag::EntryRefused(list.front(), "the cache folder's path cannot be found or does not fit");
     return false;
   }

@@ -5,7 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "refresh_fixture.h"
+#include "host_process.h"
+#include "support/cannot_run.h"
+#include "support/refresh_fixture.h"
 
 namespace rze {
 namespace {
@@ -13,8 +15,8 @@ namespace {
 class HostCli : public testing::TestWithParam<Host> {
  protected:
   void SetUp() override {
-    const std::string why = Unavailable(GetParam());
-    if (!why.empty()) GTEST_SKIP() << why;
+    const HostFolder probe(GetParam());
+    if (!probe.error().empty()) RZT_CANNOT_RUN(probe.error());
   }
   bool OnLinux() const { return GetParam() == Host::kLinux; }
 };
@@ -34,7 +36,7 @@ std::string LineWith(const std::string& text, const std::string& part) {
 
 TEST_P(HostCli, HelpVersionUsageErrorsAndExitCodes) {
   HostFolder host(GetParam());
-  ASSERT_TRUE(host.ok()) << host.error();
+  ASSERT_TRUE(host.error().empty()) << host.error();
 
   const RunResult help = host.RunArgs({"--help"});
   EXPECT_EQ(help.exitCode, 0) << Describe(help);
@@ -62,7 +64,7 @@ TEST_P(HostCli, HelpVersionUsageErrorsAndExitCodes) {
   EXPECT_TRUE(quiet.out.empty() && Has(quiet.err, "RazaRa returned 1")) << Describe(quiet);
 
   // A cache folder that cannot be made: its path and the system's reason.
-  ASSERT_TRUE(WriteFile(host.dir() + "/Tavrin", "a file where the folder goes"));
+  ASSERT_TRUE(rztest::WriteFile(host.dir() + "/Tavrin", "a file where the folder goes"));
   const RunResult blocked = host.RunArgs({"A", "B", "http://127.0.0.1:9/"});
   EXPECT_EQ(blocked.exitCode, 73) << Describe(blocked);
   EXPECT_TRUE(Has(blocked.err, "Tavrin") && Has(blocked.err, "error ")) << Describe(blocked);
@@ -76,7 +78,7 @@ TEST_P(HostCli, HelpVersionUsageErrorsAndExitCodes) {
 
 TEST_P(HostCli, VerboseNamesTheFailingUrlAndTheReasonInOneLine) {
   HostFolder host(GetParam());
-  ASSERT_TRUE(host.ok()) << host.error();
+  ASSERT_TRUE(host.error().empty()) << host.error();
   rztest::ScriptServer files(rztest::Respond(rztest::HttpResponse(404, "gone")));
   const std::string missing = files.BaseUrl() + "/missing.bin";
   const std::string refused =
@@ -86,7 +88,7 @@ TEST_P(HostCli, VerboseNamesTheFailingUrlAndTheReasonInOneLine) {
   for (const auto& [url, why] :
        {std::pair{missing, std::string(" failed: -808 (")},
         std::pair{refused, " failed: -1004 (connection failed" + refusedWhy}}) {
-    rztest::ScriptServer service(ServiceAnswering(GetAdReply({url})));
+    rztest::ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply({url})));
     const RunResult result = host.RunArgs({"-v", "A", "B", service.BaseUrl() + "/AdService.asmx"});
     EXPECT_EQ(result.exitCode, 2) << Describe(result);
     const std::string line = LineWith(result.err, "RazaRa: download " + url);
@@ -101,12 +103,13 @@ TEST_P(HostCli, RunsFromAFolderNamedInNonAsciiLetters) {
   HostFolder host(GetParam(),
                   "Caf\xC3\xA9 K\xC3\xBC"
                   "che");
-  ASSERT_TRUE(host.ok()) << host.error();
+  ASSERT_TRUE(host.error().empty()) << host.error();
   rztest::ScriptServer files(rztest::Respond(rztest::HttpResponse(200, "the ad")));
-  rztest::ScriptServer service(ServiceAnswering(GetAdReply({files.BaseUrl() + "/ad.bin"})));
-  const RunResult result = host.Run("A", "B", service.BaseUrl() + "/AdService.asmx");
+  rztest::ScriptServer service(
+      rztest::ServiceAnswering(rztest::GetAdReply({files.BaseUrl() + "/ad.bin"})));
+  const RunResult result = host.Run(service.BaseUrl() + "/AdService.asmx");
   EXPECT_EQ(result.exitCode, 0) << Describe(result);
-  EXPECT_EQ(ReadFile(host.CachePath("ad.bin")), "the ad");
+  EXPECT_EQ(rztest::ReadFile(host.CachePath("ad.bin")), "the ad");
   EXPECT_TRUE(Has(result.out,
                   "Caf\xC3\xA9 K\xC3\xBC"
                   "che"))
@@ -114,7 +117,9 @@ TEST_P(HostCli, RunsFromAFolderNamedInNonAsciiLetters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, HostCli, testing::Values(Host::kLinux, Host::kWindows),
-                         HostParamName);
+                         [](const testing::TestParamInfo<Host>& hostInfo) {
+                           return HostName(hostInfo.param);
+                         });
 
 }  // namespace
 }  // namespace rze

@@ -5,68 +5,61 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "support/files.h"
 
 namespace rze {
 
 enum class Host { kLinux, kWindows };
 
-// "Linux" or "Wine", for test names.
+// "Linux" or "Wine", for test names and messages.
 std::string HostName(Host host);
-
-// Why the host's programs cannot be used (empty when they can): the Windows build has not been
-// made, for example.
-std::string Unavailable(Host host);
+inline void PrintTo(Host host, std::ostream* os) { *os << HostName(host); }
 
 struct RunResult {
-  int exitCode = -1;      // the host's exit code: RazaRa's result, or the host's own 64..66
+  int exitCode = -1;      // the host's exit code: RazaRa's result, or the host's own 64..74
   bool timedOut = false;  // killed at the time limit
+  bool killed = false;    // killed because killWhen said so
   std::string out;        // what it wrote to standard output
   std::string err;        // and to standard error
 };
+
+// The host's output, for failure messages.
+std::string Describe(const RunResult& result);
 
 class HostFolder {
  public:
   // A fresh temporary folder holding a copy of the host program and its library; with
   // `subfolder`, the copy goes into a folder of that (UTF-8) name inside it.
   explicit HostFolder(Host host, const std::string& subfolder = {});
-  // Removes the folder with everything in it.
-  ~HostFolder();
-  HostFolder(const HostFolder&) = delete;
-  HostFolder& operator=(const HostFolder&) = delete;
 
-  bool ok() const { return error_.empty(); }
+  // Why the host cannot run here (its build is missing, for example); empty when it can.
   const std::string& error() const { return error_; }
   const std::string& dir() const { return dir_; }
-  // dir() + "Tavrin/RazaRa/", as a Linux path.
+  // dir() + "/Tavrin/RazaRa/", as a Linux path.
   std::string CacheDir() const { return dir_ + "/Tavrin/RazaRa/"; }
   std::string CachePath(const std::string& name) const { return CacheDir() + name; }
-  // Creates the cache folder, as the host does before each call.
-  bool MakeCacheDir() const;
 
-  // Runs the host once: razara [--no-mkdir] OUTSIDE HARDWARE URL.
-  RunResult Run(const std::string& outsideId, const std::string& hardwareId,
-                const std::string& serviceUrl, bool makeCacheDir = true,
-                std::chrono::seconds limit = std::chrono::seconds(90)) const;
+  // Runs the host once with fixed card ids: razara [--no-mkdir] OUTSIDE HARDWARE URL. Without
+  // --no-mkdir the host creates the cache folder first. `killWhen`, polled while the host runs,
+  // kills it (SIGKILL, no clean-up) once it returns true.
+  RunResult Run(const std::string& serviceUrl, bool makeCacheDir = true,
+                std::chrono::seconds limit = std::chrono::seconds(90),
+                const std::function<bool()>& killWhen = nullptr) const;
   // Runs the host once with `args` as they are.
   RunResult RunArgs(const std::vector<std::string>& args,
-                    std::chrono::seconds limit = std::chrono::seconds(90)) const;
+                    std::chrono::seconds limit = std::chrono::seconds(90),
+                    const std::function<bool()>& killWhen = nullptr) const;
 
  private:
   Host host_;
-  std::string root_;  // what the destructor removes
+  rztest::TempDir root_{"rz-e2e"};
   std::string dir_;
   std::string error_;
 };
-
-// Small file helpers on Linux paths.
-bool WriteFile(const std::string& path, const std::string& bytes);
-// The file's bytes; "<absent>" when it cannot be read.
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-bool MakeDirs(const std::string& path);
-// Names in a folder, sorted ("." and ".." left out); empty when it does not exist.
-std::vector<std::string> ListFolder(const std::string& path);
 
 }  // namespace rze

@@ -7,7 +7,9 @@
 #include <tuple>
 #include <vector>
 
-#include "refresh_fixture.h"
+#include "host_process.h"
+#include "support/cannot_run.h"
+#include "support/refresh_fixture.h"
 #include "support/web_server.h"
 
 namespace rze {
@@ -32,12 +34,10 @@ class Interop : public testing::TestWithParam<std::tuple<Host, Server>> {
   void SetUp() override {
     const auto [host, server] = GetParam();
     if (!WebServer::Available(server.kind)) {
-      GTEST_SKIP() << WebServer::Name(server.kind) << " is not installed";
+      RZT_CANNOT_RUN(std::string(WebServer::Name(server.kind)) + " is not installed");
     }
-    const std::string why = Unavailable(host);
-    if (!why.empty()) GTEST_SKIP() << why;
     folder_ = std::make_unique<HostFolder>(host);
-    ASSERT_TRUE(folder_->ok()) << folder_->error();
+    if (!folder_->error().empty()) RZT_CANNOT_RUN(folder_->error());
     server_ = std::make_unique<WebServer>(server.kind);
   }
 
@@ -45,9 +45,8 @@ class Interop : public testing::TestWithParam<std::tuple<Host, Server>> {
   RunResult Refresh(const std::vector<std::string>& names) {
     std::vector<std::string> flashes;
     for (const auto& name : names) flashes.push_back(server_->BaseUrl() + "/" + name);
-    rztest::ScriptServer service(ServiceAnswering(GetAdReply(flashes)));
-    const RunResult result =
-        folder_->Run("OUTSIDE-0042", "HARDWARE-7", service.BaseUrl() + "/AdService.asmx");
+    rztest::ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply(flashes)));
+    const RunResult result = folder_->Run(service.BaseUrl() + "/AdService.asmx");
     EXPECT_FALSE(result.timedOut) << Describe(result);
     return result;
   }
@@ -57,22 +56,22 @@ class Interop : public testing::TestWithParam<std::tuple<Host, Server>> {
 };
 
 TEST_P(Interop, FetchesASmallAndALargeFileByteIdentical) {
-  const std::string small = PatternBytes(900, 1);
-  const std::string large = PatternBytes(5 * 1024 * 1024 + 77, 2);
+  const std::string small = rztest::PatternBytes(900, 1);
+  const std::string large = rztest::PatternBytes(5 * 1024 * 1024 + 77, 2);
   server_->WriteFile("small.bin", small);
   server_->WriteFile("large.bin", large);
   const RunResult result = Refresh({"small.bin", "large.bin"});
   ASSERT_EQ(result.exitCode, 0) << Describe(result) << server_->Logs();
-  EXPECT_EQ(ReadFile(folder_->CachePath("small.bin")), small);
-  EXPECT_TRUE(ReadFile(folder_->CachePath("large.bin")) == large) << "large.bin differs";
-  EXPECT_EQ(ListFolder(folder_->CacheDir()),
+  EXPECT_EQ(rztest::ReadFile(folder_->CachePath("small.bin")), small);
+  EXPECT_TRUE(rztest::ReadFile(folder_->CachePath("large.bin")) == large) << "large.bin differs";
+  EXPECT_EQ(rztest::ListFolder(folder_->CacheDir()),
             (std::vector<std::string>{"FileList.xml", "large.bin", "small.bin"}));
 }
 
 TEST_P(Interop, AFileTheServerDoesNotHaveFailsWith2) {
   const RunResult result = Refresh({"missing.bin"});
   EXPECT_EQ(result.exitCode, 2) << Describe(result) << server_->Logs();
-  EXPECT_TRUE(ListFolder(folder_->CacheDir()).empty());
+  EXPECT_TRUE(rztest::ListFolder(folder_->CacheDir()).empty());
 }
 
 std::string ParamName(const testing::TestParamInfo<Interop::ParamType>& info) {

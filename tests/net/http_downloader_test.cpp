@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 
+#include "support/cannot_run.h"
 #include "support/script_server.h"
 #include "support/tinyproxy_server.h"
 
@@ -149,18 +150,13 @@ TEST(HttpDownloaderConnect, FailuresLeaveAConnectionForDisconnect) {
   }
 }
 
-// ---- The proxy form through a real proxy ----
+// ---- The proxy form through a real proxy (tinyproxy, a Linux program) ----
+#ifndef _WIN32
 
 class ThroughTinyproxy : public testing::Test {
  protected:
   void SetUp() override {
-#ifdef _WIN32
-    GTEST_SKIP() << "tinyproxy runs on Linux only";
-#else
-    if (!rztest::TinyproxyServer::Available()) {
-      GTEST_SKIP() << "tinyproxy is not installed";
-    }
-#endif
+    if (!rztest::TinyproxyServer::Available()) RZT_CANNOT_RUN("tinyproxy is not installed");
   }
 
   // One proxied GET of `url` with the given credentials; returns what came back.
@@ -215,6 +211,8 @@ TEST_F(ThroughTinyproxy, WrongOrMissingCredentialsAreRefused) {
       << wrong;
   EXPECT_EQ(files.Connections(), 0);
 }
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace rz

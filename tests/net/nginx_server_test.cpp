@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include "support/cannot_run.h"
 #include "support/nginx_server.h"
 
 #include <chrono>
@@ -25,7 +26,7 @@ std::string Get(std::uint16_t port, const std::string& target) {
 class NginxServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+    if (!NginxServer::Available()) RZT_CANNOT_RUN("nginx is not installed");
   }
 };
 

@@ -9,19 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/cannot_run.h"
+#include "support/files.h"
 #include "support/script_server.h"
-
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "support/tmpfs.h"
 
 namespace rz {
 namespace {
@@ -81,31 +76,9 @@ class ReceiveToFileTest : public ::testing::Test {
     g_stopAtCall = 0;
     g_stopWhenComplete = false;
     g_polls = 0;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() /
-           ("rz-receive-" + std::string(info->name()) + "-" + std::to_string(Pid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
-  static long Pid() {
-#ifdef _WIN32
-    return static_cast<long>(::_getpid());
-#else
-    return static_cast<long>(::getpid());
-#endif
-  }
-
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string PathOf(const std::string& name) const { return dir_.Path(name); }
 
   // Connect, SendRequest, ReceiveToFile, Disconnect: one download as the pass makes it.
   static Outcome Download(ScriptServer& server, const std::string& path, std::int32_t offset = 0,
@@ -121,11 +94,11 @@ class ReceiveToFileTest : public ::testing::Test {
     EXPECT_EQ(downloader.Disconnect(), kOk);
     std::error_code ec;
     out.exists = fs::exists(path, ec);
-    if (fs::is_regular_file(path, ec)) out.file = Read(path);
+    if (fs::is_regular_file(path, ec)) out.file = rztest::ReadFile(path);
     return out;
   }
 
-  fs::path dir_;
+  rztest::TempDir dir_{"rz-receive"};
 };
 
 // ---- One response split at every byte position ----
@@ -312,7 +285,7 @@ class ResumeTest : public ReceiveToFileTest {
   void SetUp() override {
     ReceiveToFileTest::SetUp();
     path_ = PathOf("resume.bin");
-    std::ofstream(path_, std::ios::binary) << full_.substr(0, 300);
+    ASSERT_TRUE(rztest::WriteFile(path_, full_.substr(0, 300)));
   }
   std::string PartialResponse(const std::string& range) const {
     return HttpResponse(206, full_.substr(300), {"Content-Range: " + range});
@@ -355,7 +328,7 @@ TEST_F(ResumeTest, MissingOrShortFile) {
   EXPECT_FALSE(missing.exists);
 
   // Shorter than the offset: resuming there would leave a hole of zero bytes.
-  std::ofstream(path_, std::ios::binary | std::ios::trunc) << full_.substr(0, 100);
+  ASSERT_TRUE(rztest::WriteFile(path_, full_.substr(0, 100)));
   const Outcome shorter = Download(server, path_, 300);
   EXPECT_EQ(shorter.result, kFileSeekFailed);
   EXPECT_TRUE(SameBytes(shorter.file, full_.substr(0, 100)));
@@ -421,9 +394,8 @@ TEST_F(ReceiveToFileTest, FolderMissing) {
   EXPECT_EQ(o.result, kFileOpenFailed);
 }
 
-#ifdef _WIN32
-TEST_F(ReceiveToFileTest, WriteFailures) { GTEST_SKIP() << "needs /dev/full or a tmpfs (Linux)"; }
-#else
+#ifndef _WIN32
+// /dev/full and a tmpfs are Linux's.
 TEST_F(ReceiveToFileTest, WriteFailuresNeverEndInSuccess) {
   // /dev/full accepts the open and fails every write: a small body fails at the final flush, a
   // large one already while streaming.
@@ -437,19 +409,15 @@ TEST_F(ReceiveToFileTest, WriteFailuresNeverEndInSuccess) {
 }
 
 TEST_F(ReceiveToFileTest, FullDiskNeverEndsInSuccess) {
-  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   const std::string mountPoint = PathOf("small");
   fs::create_directories(mountPoint);
-  if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + mountPoint + "' 2>/dev/null").c_str()) !=
-      0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here";
-  }
+  const rztest::Tmpfs disk(mountPoint, "size=64k");
+  if (!disk.error().empty()) RZT_CANNOT_RUN(disk.error());
   const std::string body = Body(300000);
   ScriptServer server(rztest::Respond(HttpResponse(200, body)));
   const Outcome o = Download(server, mountPoint + "/ad.swf");
   EXPECT_EQ(o.result, kFileWriteFailed);
   EXPECT_LT(o.file.size(), body.size());
-  EXPECT_EQ(std::system(("umount '" + mountPoint + "'").c_str()), 0);
 }
 #endif
 

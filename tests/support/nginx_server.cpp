@@ -3,6 +3,7 @@
 
 #include "support/nginx_server.h"
 
+#include "support/files.h"
 #include "support/script_server.h"
 #include "support/test_socket.h"
 
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <ftw.h>
 #include <spawn.h>
 #include <sstream>
@@ -33,16 +33,7 @@ constexpr auto kStopLimit = std::chrono::seconds(5);
 constexpr int kStartAttempts = 3;
 
 void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  if (!rztest::WriteFile(path, text)) throw std::runtime_error("cannot write " + path);
 }
 
 void MakeDir(const std::string& path) {
@@ -199,7 +190,7 @@ void NginxServer::WriteFile(const std::string& relativePath, const std::string& 
 }
 
 std::vector<std::string> NginxServer::AccessLogLines() const {
-  std::istringstream text(ReadText(prefix_ + "/logs/access.log"));
+  std::istringstream text(ReadFile(prefix_ + "/logs/access.log"));
   std::vector<std::string> lines;
   for (std::string line; std::getline(text, line);) {
     if (!line.empty()) lines.push_back(line);
@@ -208,7 +199,7 @@ std::vector<std::string> NginxServer::AccessLogLines() const {
 }
 
 std::string NginxServer::ErrorLog() const {
-  return ReadText(prefix_ + "/logs/error.log") + ReadText(prefix_ + "/logs/stderr.log");
+  return ReadFile(prefix_ + "/logs/error.log") + ReadFile(prefix_ + "/logs/stderr.log");
 }
 
 }  // namespace rztest

@@ -17,38 +17,43 @@
 namespace rztest {
 
 Script& Script::ReadRequest() {
-  steps_.push_back(Step{Step::Kind::kReadRequest, {}, {}, {}});
+  steps_.push_back(Step{Step::Kind::kReadRequest, {}, {}, {}, {}});
   return *this;
 }
 
 Script& Script::Send(std::string bytes) {
-  steps_.push_back(Step{Step::Kind::kSend, std::move(bytes), {}, {}});
+  steps_.push_back(Step{Step::Kind::kSend, std::move(bytes), {}, {}, {}});
   return *this;
 }
 
 Script& Script::SendSplit(const std::string& bytes, const std::vector<std::size_t>& cuts,
                           std::chrono::milliseconds pause) {
-  steps_.push_back(Step{Step::Kind::kSendSplit, bytes, cuts, pause});
+  steps_.push_back(Step{Step::Kind::kSendSplit, bytes, cuts, pause, {}});
   return *this;
 }
 
 Script& Script::Pause(std::chrono::milliseconds duration) {
-  steps_.push_back(Step{Step::Kind::kPause, {}, {}, duration});
+  steps_.push_back(Step{Step::Kind::kPause, {}, {}, duration, {}});
   return *this;
 }
 
 Script& Script::Close() {
-  steps_.push_back(Step{Step::Kind::kClose, {}, {}, {}});
+  steps_.push_back(Step{Step::Kind::kClose, {}, {}, {}, {}});
   return *this;
 }
 
 Script& Script::Reset() {
-  steps_.push_back(Step{Step::Kind::kReset, {}, {}, {}});
+  steps_.push_back(Step{Step::Kind::kReset, {}, {}, {}, {}});
   return *this;
 }
 
 Script& Script::Hold(std::chrono::milliseconds duration) {
-  steps_.push_back(Step{Step::Kind::kHold, {}, {}, duration});
+  steps_.push_back(Step{Step::Kind::kHold, {}, {}, duration, {}});
+  return *this;
+}
+
+Script& Script::Answer(std::function<std::string(const std::string& request)> answer) {
+  steps_.push_back(Step{Step::Kind::kAnswer, {}, {}, {}, std::move(answer)});
   return *this;
 }
 
@@ -270,6 +275,16 @@ struct ScriptServer::Impl {
         case Script::Step::Kind::kSend:
           SendAll(sock, step.bytes.data(), step.bytes.size());
           break;
+        case Script::Step::Kind::kAnswer: {
+          const std::size_t from = consumed;
+          if (!ReadRequest(session, sock, consumed)) {
+            peerClosed = true;
+            break;
+          }
+          const std::string response = step.answer(Snapshot(session).substr(from, consumed - from));
+          SendAll(sock, response.data(), response.size());
+          break;
+        }
         case Script::Step::Kind::kSendSplit: {
           std::size_t from = 0;
           std::vector<std::size_t> cuts = step.cuts;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,14 +35,18 @@ class Script {
   // Keeps the connection open, sending nothing, for `duration` or until the client closes,
   // whichever comes first; then closes.
   Script& Hold(std::chrono::milliseconds duration);
+  // Reads one request as ReadRequest does, then sends what `answer` makes of its bytes. Runs on
+  // the session's thread.
+  Script& Answer(std::function<std::string(const std::string& request)> answer);
 
   // One scripted action; complete here so that scripts can be copied and stored by value.
   struct Step {
-    enum class Kind { kReadRequest, kSend, kSendSplit, kPause, kClose, kReset, kHold };
+    enum class Kind { kReadRequest, kSend, kSendSplit, kPause, kClose, kReset, kHold, kAnswer };
     Kind kind;
     std::string bytes;
     std::vector<std::size_t> cuts;
     std::chrono::milliseconds duration{0};
+    std::function<std::string(const std::string&)> answer;
   };
   const std::vector<Step>& steps() const { return steps_; }
 

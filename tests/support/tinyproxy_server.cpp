@@ -1,20 +1,6 @@
+#ifndef _WIN32
+
 #include "support/tinyproxy_server.h"
-
-#ifdef _WIN32
-
-namespace rztest {
-
-bool TinyproxyServer::Available() { return false; }
-TinyproxyServer::TinyproxyServer(const std::string&, const std::string&) {
-  failure_ = "tinyproxy runs only on Linux";
-}
-TinyproxyServer::~TinyproxyServer() = default;
-std::string TinyproxyServer::Failure() const { return failure_; }
-std::string TinyproxyServer::Log() const { return {}; }
-
-}  // namespace rztest
-
-#else
 
 #include <fcntl.h>
 #include <signal.h>
@@ -30,6 +16,7 @@ std::string TinyproxyServer::Log() const { return {}; }
 #include <thread>
 #include <vector>
 
+#include "support/files.h"
 #include "support/script_server.h"
 #include "support/test_socket.h"
 
@@ -39,13 +26,6 @@ namespace rztest {
 namespace {
 
 constexpr const char* kProgram = "/usr/bin/tinyproxy";
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 }  // namespace
 
@@ -97,7 +77,7 @@ TinyproxyServer::TinyproxyServer(const std::string& user, const std::string& pas
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
       pid_ = -1;
-      failure_ = "tinyproxy exited: " + ReadWhole(output);
+      failure_ = "tinyproxy exited: " + ReadFile(output);
       return;
     }
     ScopedSocket probe(ConnectLoopback(port_));
@@ -107,7 +87,7 @@ TinyproxyServer::TinyproxyServer(const std::string& user, const std::string& pas
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  failure_ = "tinyproxy did not listen within 5 s: " + ReadWhole(output);
+  failure_ = "tinyproxy did not listen within 5 s: " + ReadFile(output);
 }
 
 TinyproxyServer::~TinyproxyServer() {
@@ -138,9 +118,9 @@ TinyproxyServer::~TinyproxyServer() {
 std::string TinyproxyServer::Failure() const { return failure_; }
 
 std::string TinyproxyServer::Log() const {
-  return dir_.empty() ? std::string() : ReadWhole(dir_ + "/tinyproxy.log");
+  return dir_.empty() ? std::string() : ReadFile(dir_ + "/tinyproxy.log");
 }
 
 }  // namespace rztest
 
-#endif
+#endif  // _WIN32

@@ -5,18 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform_init.h"
 #include "platform/reply_text.h"
 #include "service/ad_list.h"
+#include "support/files.h"
 #include "support/script_server.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -152,12 +148,9 @@ TEST(AdListAppendTest, FailedParseLeavesTheListAlone) {
 class HostileReplyTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("rz_ad_list_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-    secretPath_ = (dir_ / "secret.txt").string();
-    std::ofstream(secretPath_) << kSecret;
+    secretPath_ = dir_.Path("secret.txt");
+    ASSERT_TRUE(rztest::WriteFile(secretPath_, kSecret));
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Parses a reply whose ad list would hold `use`, after the given document type.
   int Parse(const std::string& doctype, const std::string& use, AdUrlList& list) {
@@ -175,7 +168,7 @@ class HostileReplyTest : public testing::Test {
   }
 
   static constexpr const char* kSecret = "top-secret-file-content";
-  std::filesystem::path dir_;
+  rztest::TempDir dir_{"rz-ad-list"};
   std::string secretPath_;
 };
 

@@ -70,15 +70,11 @@ TEST(CachePaths, HangBelowTheModuleDirectory) {
   ASSERT_TRUE(CacheDir(dir));
   EXPECT_EQ(dir, cache);
 
-  std::string list;
-  ASSERT_TRUE(FileListPath(list));
-  EXPECT_EQ(list, cache + "FileList.xml");
-
   std::string file;
-  ASSERT_TRUE(CachedFilePath("clip01.swf", file));
-  EXPECT_EQ(file, cache + "clip01.swf");
+  ASSERT_TRUE(CachedFilePathIn(dir, "FileList.xml", file));
+  EXPECT_EQ(file, cache + "FileList.xml");
   // The name is used as it stands: no decoding, query text kept.
-  ASSERT_TRUE(CachedFilePath("a%20b.swf?v=2", file));
+  ASSERT_TRUE(CachedFilePathIn(dir, "a%20b.swf?v=2", file));
   EXPECT_EQ(file, cache + "a%20b.swf?v=2");
 }
 
@@ -89,13 +85,13 @@ TEST(CachePaths, AFileNameFitsUpTo259BytesInAll) {
   const std::size_t room = kMaxPathBytes - cache.size();
 
   std::string path;
-  ASSERT_TRUE(CachedFilePath(std::string(room, 'a'), path));
+  ASSERT_TRUE(CachedFilePathIn(cache, std::string(room, 'a'), path));
   EXPECT_EQ(path.size(), kMaxPathBytes);
 
   path = "untouched";
-  EXPECT_FALSE(CachedFilePath(std::string(room + 1, 'a'), path));
+  EXPECT_FALSE(CachedFilePathIn(cache, std::string(room + 1, 'a'), path));
   EXPECT_EQ(path, "untouched");
-  EXPECT_FALSE(CachedFilePath(std::string(4096, 'a'), path));
+  EXPECT_FALSE(CachedFilePathIn(cache, std::string(4096, 'a'), path));
   EXPECT_EQ(path, "untouched");
 }
 

@@ -1,9 +1,11 @@
-#include "download/http_downloader.h"
+#include "download/request_builder.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
+
+#include "download/http_downloader.h"
 
 namespace rz {
 namespace {
@@ -28,7 +30,7 @@ class ComposeRequestTable : public testing::TestWithParam<ComposeCase> {};
 TEST_P(ComposeRequestTable, ProducesTheExactRequest) {
   const ComposeCase& c = GetParam();
   // Port 81 is not the default, so a direct-form Host line names it.
-  HttpDownloader fields("files.test", 81, "C:\\cache dir\\a b.swf");
+  RequestFields fields{"files.test", "C:\\cache dir\\a b.swf", 81};
   fields.proxyTargetUrl = c.proxyTargetUrl;
   fields.proxyUser = c.proxyUser;
   fields.proxyPassword = c.proxyPassword;
@@ -88,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 TEST(ComposeRequest, JoinedCredentialsOf93BytesFitAnd94DoNot) {
-  HttpDownloader fields("proxy.test", 3128, "/f");
+  RequestFields fields{"proxy.test", "/f"};
   const std::string user(50, 'u');
   const std::string password93(42, 'p');  // 50 + ":" + 42 = 93
   const std::string password94(43, 'p');
@@ -107,7 +109,7 @@ TEST(ComposeRequest, JoinedCredentialsOf93BytesFitAnd94DoNot) {
 
 // The request and its NUL must fit 4096 bytes; one byte more is refused, never cut.
 TEST(ComposeRequest, RequestThatDoesNotFitIsRefused) {
-  HttpDownloader fields("h", 80, "/f");
+  RequestFields fields{"h", "/f"};
   // "GET " + target + " HTTP/1.0\r\n" + "Host: h\r\n" + "\r\n" is the target plus 24 bytes.
   const std::size_t overhead = std::string("GET  HTTP/1.0\r\nHost: h\r\n\r\n").size();
   const std::string fits(4095 - overhead, 'a');
@@ -128,7 +130,9 @@ TEST(ComposeRequest, DirectHostLineNamesThePortUnlessItIs80) {
   const std::pair<std::int32_t, const char*> cases[] = {
       {80, "Host: h\r\n"}, {0, "Host: h\r\n"}, {8080, "Host: h:8080\r\n"}};
   for (const auto& [port, hostLine] : cases) {
-    HttpDownloader fields("h", port, "/f");
+    // The downloader takes a port of 0 as 80.
+    const HttpDownloader downloader("h", port, "/f");
+    const RequestFields fields{downloader.host, downloader.localPath, downloader.port};
     std::string request;
     ASSERT_EQ(ComposeRequest(fields, "/f", 0, request), kOk);
     EXPECT_EQ(request, std::string("GET /f HTTP/1.0\r\n") + hostLine + "\r\n") << port;

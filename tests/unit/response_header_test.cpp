@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "download/http_downloader.h"
-
 namespace rz {
 namespace {
 

@@ -1,4 +1,4 @@
-#include "download/http_downloader.h"
+#include "download/request_builder.h"
 
 #include <gtest/gtest.h>
 

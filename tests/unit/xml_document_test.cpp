@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/platform_init.h"
 #include "platform/reply_text.h"
 #include "platform/xml_document.h"
 #include "service/ad_list.h"
+#include "support/files.h"
 
 namespace {
 
@@ -18,21 +17,9 @@ namespace fs = std::filesystem;
 
 class XmlDocumentSaveTest : public testing::Test {
  protected:
-  void SetUp() override {
-    rz::platform::InitThreadForPlatformObjects();
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("rz_xml_save_") + info->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { rz::platform::InitThreadForPlatformObjects(); }
 
-  static std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  fs::path dir_;
+  rztest::TempDir dir_{"rz-xml-save"};
 };
 
 constexpr const char kReply[] =
@@ -52,10 +39,10 @@ TEST_F(XmlDocumentSaveTest, SavedDocumentParsesBackToTheSameList) {
   rz::platform::XmlDocument document;
   ASSERT_TRUE(document.Create());
   ASSERT_TRUE(document.Load(reply));
-  const fs::path path = dir_ / "FileList.xml";
+  const fs::path path = dir_.path() / "FileList.xml";
   ASSERT_TRUE(document.Save(path.string()));
 
-  const std::string saved = ReadFile(path);
+  const std::string saved = rztest::ReadFile(path);
   ASSERT_FALSE(saved.empty());
   // Serialised as UTF-8, whichever form the document object chooses for the rest.
   EXPECT_NE(saved.find("<WebResponse>"), std::string::npos) << saved;
@@ -68,7 +55,7 @@ TEST_F(XmlDocumentSaveTest, SaveIntoAMissingFolderFails) {
   rz::platform::XmlDocument document;
   ASSERT_TRUE(document.Create());
   ASSERT_TRUE(document.Load(rz::platform::ReplyFromUtf8(kReply)));
-  const fs::path path = dir_ / "missing" / "FileList.xml";
+  const fs::path path = dir_.path() / "missing" / "FileList.xml";
   EXPECT_FALSE(document.Save(path.string()));
   EXPECT_FALSE(fs::exists(path));
 }
@@ -77,7 +64,7 @@ TEST_F(XmlDocumentSaveTest, NothingLoadedNothingSaved) {
   rz::platform::XmlDocument document;
   ASSERT_TRUE(document.Create());
   EXPECT_FALSE(document.Load(rz::platform::ReplyFromUtf8("<unclosed>")));
-  const fs::path path = dir_ / "FileList.xml";
+  const fs::path path = dir_.path() / "FileList.xml";
   EXPECT_FALSE(document.Save(path.string()));
   EXPECT_FALSE(fs::exists(path));
 }

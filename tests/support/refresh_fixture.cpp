@@ -1,9 +1,11 @@
-#include "refresh_fixture.h"
+#include "support/refresh_fixture.h"
 
+#include "entry/refresh.h"
+#include "platform/module_path.h"
 #include "platform/reply_text.h"
 #include "service/ad_list.h"
 
-namespace rze {
+namespace rztest {
 
 std::string GetAdReply(const std::vector<std::string>& flashes) {
   std::string reply =
@@ -17,12 +19,11 @@ std::string GetAdReply(const std::vector<std::string>& flashes) {
   return reply;
 }
 
-rztest::Script ServiceAnswering(const std::string& reply) {
-  return rztest::Respond(
-      rztest::HttpResponse(200, reply, {"Content-Type: text/xml; charset=utf-8"}));
+Script ServiceAnswering(const std::string& reply) {
+  return Respond(HttpResponse(200, reply, {"Content-Type: text/xml; charset=utf-8"}));
 }
 
-bool ParseBack(const std::string& path, std::vector<std::string>& list) {
+bool ParseBack(const std::filesystem::path& path, std::vector<std::string>& list) {
   list.clear();
   return rz::ParseAdList(rz::platform::ReplyFromUtf8(ReadFile(path)), list) == 0;
 }
@@ -39,24 +40,14 @@ std::string PatternBytes(std::size_t size, unsigned seed) {
   return bytes;
 }
 
-std::string Describe(const RunResult& result) {
-  return "exit " + std::to_string(result.exitCode) + (result.timedOut ? " (timed out)" : "") +
-         "\n--- stdout\n" + result.out + "--- stderr\n" + result.err;
-}
-
 void RefreshTest::SetUp() {
-  const std::string why = Unavailable(GetParam());
-  if (!why.empty()) GTEST_SKIP() << why;
-  folder_ = std::make_unique<HostFolder>(GetParam());
-  ASSERT_TRUE(folder_->ok()) << folder_->error();
+  const std::filesystem::path cache = root() / "cache";
+  std::filesystem::create_directory(cache);
+  cacheDir_ = cache.string() + rz::platform::kPathSeparator;
 }
 
-RunResult RefreshTest::Call(const std::string& serviceUrl, bool makeCacheDir) {
-  RunResult result = folder_->Run("OUTSIDE-0042", "HARDWARE-7", serviceUrl, makeCacheDir);
-  EXPECT_FALSE(result.timedOut) << Describe(result);
-  return result;
+int RefreshTest::Call(const std::string& serviceUrl) const {
+  return rz::Refresh("OUTSIDE-0042", "HARDWARE-7", serviceUrl.c_str(), cacheDir_);
 }
 
-std::string HostParamName(const testing::TestParamInfo<Host>& info) { return HostName(info.param); }
-
-}  // namespace rze
+}  // namespace rztest

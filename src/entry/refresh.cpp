@@ -1,0 +1,117 @@
+// The refresh: query, download pass and save, each stage ending the call with its own result.
+#include "entry/refresh.h"
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "entry/cache_paths.h"
+#include "entry/diagnostics.h"
+#include "entry/download_pass.h"
+#include "entry/results.h"
+#include "platform/file_system.h"
+#include "platform/platform_init.h"
+#include "platform/xml_document.h"
+#include "service/ad_list.h"
+#include "service/getad.h"
+
+namespace rz {
+namespace {
+
+bool QueryFailed(const std::string& serviceUrl, std::string_view why) {
+  diag::QueryFailed(serviceUrl, why);
+  return false;
+}
+
+bool SaveFailed(const std::string& path, std::string_view why) {
+  diag::SaveFailed(path, why);
+  return false;
+}
+
+// Query stage: the reply and its ad list, or false.
+bool Query(const std::string& outsideCardId, const std::string& hardwareCardId,
+           const std::string& serviceUrl, platform::ReplyText& reply, AdUrlList& list) {
+  if (serviceUrl.empty()) return QueryFailed(serviceUrl, "the service URL is empty");
+  const auto envelope = BuildGetAdEnvelope(outsideCardId.c_str(), hardwareCardId.c_str());
+  if (!envelope) return QueryFailed(serviceUrl, "the card identifiers do not fit the request");
+  if (SendGetAdRequest(serviceUrl, *envelope, &reply) != 1) {
+    return QueryFailed(serviceUrl, "the exchange with the service failed");
+  }
+  if (ParseAdList(reply, list) != 0) {
+    return QueryFailed(serviceUrl,
+                       "the reply holds no usable ad list (not well-formed, no AdList, or an entry "
+                       "over 259 bytes)");
+  }
+  return true;
+}
+
+// Save stage: the reply, loaded afresh, replaces FileList.xml in one step. A host reading the
+// file never sees it half-written, and a failed save leaves the previous one intact.
+bool Save(const platform::ReplyText& reply, const std::string& cacheDir) {
+  std::string listPath;
+  if (cacheDir.empty() || !CachedFilePathIn(cacheDir, "FileList.xml", listPath)) {
+    return SaveFailed("FileList.xml", "its path cannot be found or does not fit");
+  }
+  const std::string tempPath = listPath + ".tmp";
+  if (tempPath.size() > kMaxPathBytes) return SaveFailed(tempPath, "the path does not fit");
+
+  platform::XmlDocument document;
+  if (!document.Create()) return SaveFailed(listPath, "the XML document cannot be created");
+  if (!document.Load(reply)) return SaveFailed(listPath, "the reply cannot be loaded again");
+  if (!document.Save(tempPath)) {
+    SaveFailed(tempPath, "cannot be written");
+    platform::RemoveFile(tempPath.c_str());
+    return false;
+  }
+  if (!platform::ReplaceFile(tempPath.c_str(), listPath.c_str())) {
+    SaveFailed(listPath, "cannot be replaced");
+    platform::RemoveFile(tempPath.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Runs one stage; anything thrown inside it ends the call with that stage's result, because no
+// exception may cross the C boundary.
+template <typename Stage>
+bool RunStage(const char* name, Stage&& stage) {
+  try {
+    return stage();
+  } catch (const std::exception& error) {
+    diag::StageThrew(name, error.what());
+  } catch (...) {
+    diag::StageThrew(name, "unknown");
+  }
+  return false;
+}
+
+int RefreshStages(const char* outsideCardId, const char* hardwareCardId, const char* serviceUrl,
+                  const std::string& cacheDir) {
+  platform::InitThreadForPlatformObjects();
+
+  platform::ReplyText reply;
+  AdUrlList list;
+  if (!RunStage("query", [&] {
+        return Query(outsideCardId ? outsideCardId : "", hardwareCardId ? hardwareCardId : "",
+                     serviceUrl ? serviceUrl : "", reply, list);
+      })) {
+    return kQueryFailed;
+  }
+  if (!RunStage("download", [&] { return DownloadMissingAds(list, cacheDir); })) {
+    return kDownloadFailed;
+  }
+  if (!RunStage("save", [&] { return Save(reply, cacheDir); })) return kSaveFailed;
+  return kRefreshed;
+}
+
+}  // namespace
+
+int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* serviceUrl,
+            const std::string& cacheDir) {
+  diag::CallStarting();
+  const int result = RefreshStages(outsideCardId, hardwareCardId, serviceUrl, cacheDir);
+  diag::CallEnded(result);
+  return result;
+}
+
+}  // namespace rz

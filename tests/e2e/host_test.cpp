@@ -1,0 +1,98 @@
+// Whole RazaRa calls through the command-line host, on both builds: the export as a host loads
+// and calls it, the cache folder it finds beside the host's executable, and the disk faults that
+// need a mount made from outside the Windows program. scripts/test runs the Wine cases once more
+// against the Windows distribution folder (--gtest_filter='*/Wine').
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host_process.h"
+#include "support/cannot_run.h"
+#include "support/refresh_fixture.h"
+#include "support/tmpfs.h"
+
+namespace rze {
+namespace {
+namespace fs = std::filesystem;
+using rztest::ListFolder;
+using rztest::ReadFile;
+using rztest::ScriptServer;
+
+class HostCall : public testing::TestWithParam<Host> {
+ protected:
+  void SetUp() override {
+    folder_ = std::make_unique<HostFolder>(GetParam());
+    if (!folder_->error().empty()) RZT_CANNOT_RUN(folder_->error());
+  }
+
+  const HostFolder& host() const { return *folder_; }
+
+  // One call through the host; a time-out fails the test.
+  RunResult Call(const std::string& serviceUrl, bool makeCacheDir = true) {
+    const RunResult result = folder_->Run(serviceUrl, makeCacheDir);
+    EXPECT_FALSE(result.timedOut) << Describe(result);
+    return result;
+  }
+
+  // The service answers with `flashes`; returns its URL.
+  std::string ServiceListing(const std::vector<std::string>& flashes) {
+    service_ =
+        std::make_unique<ScriptServer>(rztest::ServiceAnswering(rztest::GetAdReply(flashes)));
+    return service_->BaseUrl() + "/AdService.asmx";
+  }
+
+ private:
+  std::unique_ptr<HostFolder> folder_;
+  std::unique_ptr<ScriptServer> service_;
+};
+
+TEST_P(HostCall, RefreshesTheCacheFolderBesideTheProgram) {
+  const std::string ad = rztest::PatternBytes(70000, 5);
+  ScriptServer files(rztest::Respond(rztest::HttpResponse(200, ad)));
+  const std::vector<std::string> flashes = {files.BaseUrl() + "/ads/a.bin"};
+  const RunResult result = Call(ServiceListing(flashes));
+  ASSERT_EQ(result.exitCode, 0) << Describe(result);
+  EXPECT_TRUE(ReadFile(host().CacheDir() + "a.bin") == ad) << "a.bin differs";
+  std::vector<std::string> saved;
+  EXPECT_TRUE(rztest::ParseBack(host().CacheDir() + "FileList.xml", saved));
+  EXPECT_EQ(saved, flashes);
+  EXPECT_EQ(ListFolder(host().CacheDir()), (std::vector<std::string>{"FileList.xml", "a.bin"}));
+}
+
+// The host's duty, not the library's: without the folder nothing is fetched or saved, and the
+// library creates none.
+TEST_P(HostCall, WithoutACacheFolderFailsAndCreatesNone) {
+  ScriptServer files(rztest::Respond(rztest::HttpResponse(200, "an ad")));
+  const RunResult listed = Call(ServiceListing({files.BaseUrl() + "/a.bin"}), false);
+  EXPECT_EQ(listed.exitCode, 2) << Describe(listed);
+  const RunResult empty = Call(ServiceListing({}), false);
+  EXPECT_EQ(empty.exitCode, 3) << Describe(empty);
+  EXPECT_FALSE(fs::exists(host().dir() + "/Tavrin"));
+}
+
+// A full disk mid-file and a read-only cache folder, each a tmpfs over the cache folder: the
+// fetch fails and leaves no part file.
+TEST_P(HostCall, AFullOrReadOnlyCacheDiskFailsTheDownloadAndLeavesNoPartFile) {
+  ScriptServer files(
+      rztest::Respond(rztest::HttpResponse(200, rztest::PatternBytes(512 * 1024, 4))));
+  const std::string url = ServiceListing({files.BaseUrl() + "/big.bin"});
+  ASSERT_TRUE(fs::create_directories(host().CacheDir()));
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "full");
+    const rztest::Tmpfs disk(host().CacheDir(), readOnly ? "size=64k" : "size=128k,mode=0777",
+                             readOnly);
+    if (!disk.error().empty()) RZT_CANNOT_RUN(disk.error());
+    const RunResult result = Call(url);
+    EXPECT_EQ(result.exitCode, 2) << Describe(result);
+    EXPECT_TRUE(ListFolder(host().CacheDir()).empty());
+  }
+}
+
+std::string HostParamName(const testing::TestParamInfo<Host>& host) { return HostName(host.param); }
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostCall, testing::Values(Host::kLinux, Host::kWindows),
+                         HostParamName);
+
+}  // namespace
+}  // namespace rze
