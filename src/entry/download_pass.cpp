@@ -4,16 +4,13 @@
 #include <string>
 
 #include "download/http_downloader.h"
+#include "cache/cache_folder.h"
 #include "entry/cache_paths.h"
 #include "platform/file_system.h"
 #include "platform/url_crack.h"
 
 namespace rz {
 namespace {
-
-// A fetch writes here first and is renamed over the final name only once it is complete, so a
-// file under its final name is always whole.
-constexpr char kPartSuffix[] = ".part";
 
 // The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
 // text holds it somewhere.
@@ -26,24 +23,31 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
-// Fetches `requestUrl` from host:port into partPath, then moves it to localPath. Every step runs
-// in order and a failed one ends the fetch; the connection is always closed and the part file
-// never survives a failure.
-bool Fetch(const std::string& host, std::int32_t port, const std::string& requestUrl,
-           const std::string& partPath, const std::string& localPath) {
-  HttpDownloader downloader(host.c_str(), port, partPath.c_str());
+// Fetches `requestUrl` from host:port into its staged file. Every step runs in order and a failed
+// one ends the fetch; the connection is always closed and a failed fetch leaves nothing staged.
+bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
+           const std::string& requestUrl, const std::string& fileName,
+           const std::string& localPath) {
+  std::string stagedPath;
+  // Without the folder's lock nothing may be written; the request still goes out, and the fetch
+  // fails where its file would have been opened, as it does when the cache folder is missing.
+  const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
+  HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there.
   bool ok = downloader.Connect() >= 0 && downloader.SendRequest(requestUrl.c_str(), 0) == kOk &&
-            downloader.ReceiveToFile(nullptr, partPath.c_str(), 0) == kOk;
+            canStage && downloader.ReceiveToFile(nullptr, stagedPath.c_str(), 0) == kOk;
   const Status closed = downloader.Disconnect();
-  ok = ok && closed == kOk && platform::ReplaceFile(partPath.c_str(), localPath.c_str());
-  if (!ok) platform::RemoveFile(partPath.c_str());
-  return ok;
+  ok = ok && closed == kOk;
+  if (!ok) {
+    if (canStage) platform::RemoveFile(stagedPath.c_str());
+    return false;
+  }
+  return cache.Staged(fileName, stagedPath, localPath);
 }
 
-// Settles one entry, its file named in `cacheDir`: true when the file is present afterwards.
-bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
+// Settles one entry: true when its file is present, fetched, or staged for the pass's commit.
+bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   platform::CrackedUrl parts;
@@ -54,37 +58,29 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
   const std::size_t slash = requestUrl.rfind('/');
   if (slash == std::string::npos || slash < parts.hostOffset) return false;
   const std::string fileName = requestUrl.substr(slash + 1);
-  // "." and ".." name the cache folder and its parent, never a file (and Windows drops trailing
-  // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
-  if (fileName.find_first_not_of('.') == std::string::npos) return false;
+  if (!CacheFolder::IsUsableName(fileName)) return false;
 
-  std::string localPath;
-  if (!CachedFilePathIn(cacheDir, fileName, localPath)) return false;
-  // The part file must fit as well; a name that leaves no room for it is refused like a name
+  // The staged path must fit as well; a name that leaves no room for it is refused like a name
   // that does not fit at all.
-  const std::string partPath = localPath + kPartSuffix;
-  if (partPath.size() > kMaxPathBytes) return false;
-
-  // An empty regular file is what a failed fetch of older versions used to leave behind, never a
-  // usable ad; it is fetched again. Anything else of that name counts as present.
-  if (platform::ProbePath(localPath.c_str()) == platform::PathState::kPresent) return true;
-
-  return Fetch(parts.host, parts.port, requestUrl, partPath, localPath);
+  std::string localPath;
+  std::string stagedPath;
+  if (!cache.FinalPath(fileName, localPath) || !cache.StagedPath(fileName, stagedPath)) {
+    return false;
+  }
+  if (cache.IsSettled(fileName, localPath)) return true;
+  return Fetch(cache, parts.host, parts.port, requestUrl, fileName, localPath);
 }
 
 }  // namespace
 
-bool DownloadMissingAds(const AdUrlList& list) {
-  if (list.empty()) return true;
-  // The folder is found once for the pass, not once per entry (a readlink of the executable per
-  // entry on Linux). Without it no entry could be settled, so the pass fails at the first entry
-  // either way and nothing is fetched.
-  std::string cacheDir;
-  if (!CacheDir(cacheDir)) return false;
+bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
+  bool ok = true;
   for (const std::string& entry : list) {
-    if (!SettleEntry(cacheDir, entry)) return false;
+    ok = SettleEntry(cache, entry);
+    if (!ok) break;
   }
-  return true;
+  // Files fetched before a failing entry stay cached.
+  return cache.Commit() && ok;
 }
 
 }  // namespace rz

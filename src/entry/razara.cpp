@@ -3,10 +3,10 @@
 #include <string>
 
 #include "RovireZevaDe.h"
+#include "cache/cache_folder.h"
 #include "entry/cache_paths.h"
 #include "entry/download_pass.h"
 #include "entry/results.h"
-#include "platform/file_system.h"
 #include "platform/platform_init.h"
 #include "platform/xml_document.h"
 #include "service/ad_list.h"
@@ -25,25 +25,13 @@ bool Query(const std::string& outsideCardId, const std::string& hardwareCardId,
   return ParseAdList(reply, list) == 0;
 }
 
-// Save stage: the reply, loaded afresh, replaces FileList.xml in one step. A host reading the
-// file never sees it half-written, and a failed save leaves the previous one intact.
-bool Save(const platform::ReplyText& reply) {
-  std::string listPath;
-  if (!FileListPath(listPath)) return false;
-  const std::string tempPath = listPath + ".tmp";
-  if (tempPath.size() > kMaxPathBytes) return false;
-
+// Save stage: the reply, loaded afresh, replaces FileList.xml in one durable step. A host reading
+// the file never sees it half-written, and a failed save leaves the previous one intact.
+bool Save(const platform::ReplyText& reply, CacheFolder& cache) {
   platform::XmlDocument document;
   if (!document.Create() || !document.Load(reply)) return false;
-  if (!document.Save(tempPath)) {
-    platform::RemoveFile(tempPath.c_str());
-    return false;
-  }
-  if (!platform::ReplaceFile(tempPath.c_str(), listPath.c_str())) {
-    platform::RemoveFile(tempPath.c_str());
-    return false;
-  }
-  return true;
+  return cache.ReplaceFileList(
+      [&](const std::string& tempPath) { return document.Save(tempPath); });
 }
 
 // Runs one stage; anything thrown inside it ends the call with that stage's result, because no
@@ -68,8 +56,19 @@ int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* s
       })) {
     return kQueryFailed;
   }
-  if (!RunStage([&] { return DownloadMissingAds(list); })) return kDownloadFailed;
-  if (!RunStage([&] { return Save(reply); })) return kSaveFailed;
+  // The folder's lock is held from the pass to the end of the save, so an overlapping call waits
+  // here and then finds what this one fetched. Without it nothing can be written, and the pass
+  // and the save fail where they would write.
+  std::string cacheDir;
+  if (!CacheDir(cacheDir)) cacheDir.clear();
+  CacheFolder cache(cacheDir);
+  if (!RunStage([&] {
+        cache.Lock();
+        return DownloadMissingAds(list, cache);
+      })) {
+    return kDownloadFailed;
+  }
+  if (!RunStage([&] { return Save(reply, cache); })) return kSaveFailed;
   return kRefreshed;
 }
 
