@@ -28,6 +28,9 @@ bool ReplaceFile(const char* from, const char* to);
 // Removes a file if it exists. False when something of that name is still there.
 bool RemoveFile(const char* path);
 
+// The names of the files in a folder, subfolders left out. False when it cannot be read.
+bool ListFiles(const char* folder, std::vector<std::string>& names);
+
 // Creates a folder. True when a folder of that name exists afterwards.
 bool MakeFolder(const char* path);
 

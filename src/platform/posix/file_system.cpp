@@ -1,6 +1,7 @@
 // File-system probes, moves, syncs and the folder lock with POSIX calls.
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 namespace rz::platform {
 namespace {
@@ -53,6 +55,23 @@ std::int64_t FileSize(const char* path) {
 bool ReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
+
+bool ListFiles(const char* folder, std::vector<std::string>& names) {
+  DIR* const opened = ::opendir(folder);
+  if (opened == nullptr) return false;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, &::closedir);
+  const std::string prefix = std::string(folder) + "/";
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    struct stat info {};
+    const std::string name = entry->d_name;
+    if (::lstat((prefix + name).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      names.push_back(name);
+    }
+    errno = 0;
+  }
+  return errno == 0;
+}
 
 bool MakeFolder(const char* path) {
   if (::mkdir(path, 0777) == 0) return true;

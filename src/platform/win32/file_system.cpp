@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cctype>
+#include <memory>
 
 // windows.h maps ReplaceFile to ReplaceFileA; ours is a different function.
 #undef ReplaceFile
@@ -81,6 +82,18 @@ bool RemoveFile(const char* path) {
   if (DeleteFileA(path) != 0) return true;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool ListFiles(const char* folder, std::vector<std::string>& names) {
+  WIN32_FIND_DATAA found{};
+  const std::string pattern = std::string(folder) + "\\*";
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> closer(search, &FindClose);
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found) != 0);
+  return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool MakeFolder(const char* path) {
