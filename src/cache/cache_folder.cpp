@@ -1,6 +1,7 @@
 // The cache folder: staging, the lock, and the durable commits.
 #include "cache/cache_folder.h"
 
+#include <string_view>
 #include <utility>
 
 #include "entry/cache_paths.h"
@@ -12,6 +13,7 @@ namespace {
 // A staged fetch is "<name>.part" in the staging folder; the list is written as
 // "FileList.xml.tmp" there. No entry name can make one stand for the other.
 constexpr char kPartSuffix[] = ".part";
+constexpr std::string_view kKeptSuffixes[] = {".part", ".rec", ".rec.tmp"};
 constexpr char kListTempName[] = "FileList.xml.tmp";
 constexpr char kLockName[] = "lock";
 
@@ -84,6 +86,21 @@ bool CacheFolder::Commit() {
   pendingKeys_.clear();
   pendingBytes_ = 0;
   return ok;
+}
+
+void CacheFolder::PruneKeptParts() {
+  if (!locked() || !pending_.empty()) return;
+  std::vector<std::string> names;
+  platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);
+  for (const std::string& name : names) {
+    for (const std::string_view suffix : kKeptSuffixes) {
+      if (name.size() > suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        platform::RemoveFile((staging_ + name).c_str());
+        break;
+      }
+    }
+  }
 }
 
 bool CacheFolder::ReplaceFileList(const std::function<bool(const std::string&)>& write) {

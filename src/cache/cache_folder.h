@@ -59,6 +59,11 @@ class CacheFolder {
   // failed; whatever was moved is whole.
   bool Commit();
 
+  // Removes the partial data kept in staging, with its records: called when every listed file
+  // is in place, so none of it can serve again. The lock, the list's temporary file and ad files
+  // are never touched. Does nothing while fetches wait for their commit.
+  void PruneKeptParts();
+
   // Replaces FileList.xml with what `write` puts into a staged temporary file, durably and in one
   // step, so a host never reads a half-written list. Needs the lock.
   bool ReplaceFileList(const std::function<bool(const std::string& tempPath)>& write);

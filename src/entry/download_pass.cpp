@@ -3,9 +3,11 @@
 
 #include <string>
 
-#include "download/http_downloader.h"
 #include "cache/cache_folder.h"
+#include "cache/kept_part.h"
+#include "download/http_downloader.h"
 #include "entry/cache_paths.h"
+#include "platform/debug_output.h"
 #include "platform/file_system.h"
 #include "platform/url_crack.h"
 
@@ -23,8 +25,33 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
-// Fetches `requestUrl` from host:port into its staged file. Every step runs in order and a failed
-// one ends the fetch; the connection is always closed and a failed fetch leaves nothing staged.
+// One request for `requestUrl` from host:port into the staged file, from `offset` on. Every step
+// runs in order and a failed one ends the attempt; the connection is always closed.
+bool Attempt(const std::string& host, std::int32_t port, const std::string& requestUrl,
+             const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset,
+             Status& status) {
+  HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
+  if (offset > 0) downloader.ifRange = part.validator().c_str();
+  if (canStage) {
+    part.Begin(offset);
+    downloader.headerCallback = &KeptPart::OnHeader;
+    downloader.headerContext = &part;
+  }
+  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
+  // connection that was never made, which ends the fetch there.
+  const Status connected = downloader.Connect();
+  status = connected < 0 ? connected : downloader.SendRequest(requestUrl.c_str(), offset);
+  if (status == kOk && !canStage) status = kFileOpenFailed;
+  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
+  const Status closed = downloader.Disconnect();
+  return status == kOk && closed == kOk;
+}
+
+// Fetches `requestUrl` into its staged file: continues the bytes a failed fetch kept, when the
+// server vouches for them, else fetches the file whole. A continuation the server refuses (a
+// changed file, a server that ignores ranges) costs one more request for the whole file, never a
+// failed entry and never a file joined from two versions. A fetch that fails after body bytes
+// arrived keeps them for the next refresh; any other failure leaves nothing staged.
 bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
            const std::string& requestUrl, const std::string& fileName,
            const std::string& localPath) {
@@ -32,17 +59,29 @@ bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
   // Without the folder's lock nothing may be written; the request still goes out, and the fetch
   // fails where its file would have been opened, as it does when the cache folder is missing.
   const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
-  HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
-  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
-  // connection that was never made, which ends the fetch there.
-  bool ok = downloader.Connect() >= 0 && downloader.SendRequest(requestUrl.c_str(), 0) == kOk &&
-            canStage && downloader.ReceiveToFile(nullptr, stagedPath.c_str(), 0) == kOk;
-  const Status closed = downloader.Disconnect();
-  ok = ok && closed == kOk;
-  if (!ok) {
-    if (canStage) platform::RemoveFile(stagedPath.c_str());
+  KeptPart part(stagedPath);
+  Status status = kOk;
+  const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
+  if (offset > 0) {
+    platform::DebugOutput("resuming " + fileName + " from byte " + std::to_string(offset));
+    if (Attempt(host, port, requestUrl, stagedPath, true, part, offset, status)) {
+      part.Finished();
+      return cache.Staged(fileName, stagedPath, localPath);
+    }
+    // An answer that refused the continuation touched nothing; anything else may have failed
+    // half-way through the body, whose bytes are kept for the next try.
+    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound);
+    if (!refused) {
+      part.KeepOrDiscard();
+      return false;
+    }
+    platform::DebugOutput("continuation refused: fetching " + fileName + " whole");
+  }
+  if (!Attempt(host, port, requestUrl, stagedPath, canStage, part, 0, status)) {
+    if (canStage) part.KeepOrDiscard();
     return false;
   }
+  part.Finished();
   return cache.Staged(fileName, stagedPath, localPath);
 }
 
@@ -80,7 +119,9 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     if (!ok) break;
   }
   // Files fetched before a failing entry stay cached.
-  return cache.Commit() && ok;
+  ok = cache.Commit() && ok;
+  if (ok) cache.PruneKeptParts();
+  return ok;
 }
 
 }  // namespace rz
