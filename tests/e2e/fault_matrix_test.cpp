@@ -195,7 +195,7 @@ std::map<std::string, std::string> Outside(const HostFolder& host) {
 
 // The cache folder holds only whole files: no part file or unfinished list, every ad the
 // server's bytes, and a FileList.xml that parses.
-void ExpectOnlyWholeFiles(const HostFolder& host) {
+void ExpectOnlyWholeFiles(const HostFolder& host, const std::string& body) {
   for (const auto& name : ListFolder(host.CacheDir())) {
     SCOPED_TRACE(name);
     const std::string path = host.CachePath(name);
@@ -205,7 +205,7 @@ void ExpectOnlyWholeFiles(const HostFolder& host) {
       std::vector<std::string> list;
       EXPECT_TRUE(ParseBack(path, list));
     } else if (fs::is_regular_file(path)) {
-      EXPECT_TRUE(ReadFile(path) == kBody) << "not the served bytes";
+      EXPECT_TRUE(ReadFile(path) == body) << "not the served bytes";
     }
   }
 }
@@ -229,14 +229,15 @@ class FaultTest : public testing::Test {
 
   // One call with `reply` from the service; checks the result and what it left.
   // The limit leaves room for the 100,000-entry list, about 30 s under Wine.
-  void CallAndCheck(const std::string& reply, int expected, bool makeCacheDir) {
+  void CallAndCheck(const std::string& reply, int expected, bool makeCacheDir,
+                    const std::string& body = kBody) {
     rztest::ScriptServer service(ServiceAnswering(reply));
     const auto before = Outside(*folder_);
     const RunResult result = folder_->Run(
         "OUTSIDE-0042", "HARDWARE-7", service.BaseUrl() + "/AdService.asmx", makeCacheDir, 150s);
     EXPECT_FALSE(result.timedOut) << Describe(result);
     EXPECT_EQ(result.exitCode, expected) << Describe(result);
-    ExpectOnlyWholeFiles(*folder_);
+    ExpectOnlyWholeFiles(*folder_, body);
     EXPECT_EQ(Outside(*folder_), before) << "something changed outside the cache folder";
   }
 
@@ -300,6 +301,91 @@ TEST_P(EveryOffset, ServerClosesAfterEachPrefixOfTheResponse) {
   }
   EXPECT_EQ(ReadFile(folder_->CachePath("cut.bin")), kBody);
 }
+
+// ---- A call cut off half-way through a file, then a call that may continue it ----
+
+const std::string kWhole = PatternBytes(96 * 1024, 5);  // the server's file, version "v1"
+const std::string kNewer = PatternBytes(96 * 1024, 6);  // the file after a change, "v2"
+const std::size_t kHalf = kWhole.size() / 2;
+const std::string kTotal = std::to_string(kWhole.size());
+
+std::string Range(std::size_t first, std::size_t total) {
+  return "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(total - 1) + "/" +
+         std::to_string(total);
+}
+
+struct ResumeRow {
+  const char* name;
+  std::string validator;    // the field that ties the first call's bytes to "v1"; empty: none
+  std::string answer;       // the answer to the second call's first request
+  int connections;          // file server connections of both calls
+  const std::string* file;  // what the cache holds in the end
+};
+
+const std::vector<ResumeRow>& ResumeRows() {
+  const std::string v1 = "ETag: \"v1\"";
+  const std::string v2 = "ETag: \"v2\"";
+  const std::string rest = kWhole.substr(kHalf);
+  static const std::vector<ResumeRow> rows = {
+      {"Continues", v1, rztest::HttpResponse(206, rest, {v1, Range(kHalf, kWhole.size())}), 2,
+       &kWhole},
+      {"ContinuesOnLastModified", "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT",
+       rztest::HttpResponse(206, rest, {Range(kHalf, kWhole.size())}), 2, &kWhole},
+      {"NothingKeptWithoutValidator", "", rztest::HttpResponse(200, kWhole), 2, &kWhole},
+      {"IgnoresRange", v1, rztest::HttpResponse(200, kWhole, {v1}), 3, &kWhole},
+      {"FileChanged", v1, rztest::HttpResponse(200, kNewer, {v2}), 3, &kNewer},
+      {"ChangedValidatorIn206", v1,
+       rztest::HttpResponse(206, kNewer.substr(kHalf), {v2, Range(kHalf, kWhole.size())}), 3,
+       &kNewer},
+      {"WrongRange", v1, rztest::HttpResponse(206, kWhole, {v1, Range(0, kWhole.size())}), 3,
+       &kWhole},
+      {"OtherTotal", v1,
+       rztest::HttpResponse(206, rest + "+", {v1, Range(kHalf, kWhole.size() + 1)}), 3, &kWhole},
+      {"RangeNotSatisfiable", v1,
+       rztest::HttpResponse(416, "", {"Content-Range: bytes */" + kTotal}), 3, &kWhole},
+  };
+  return rows;
+}
+
+class Resume : public FaultTest, public testing::WithParamInterface<std::tuple<Host, std::size_t>> {
+  Host TheHost() const override { return std::get<0>(GetParam()); }
+};
+
+TEST_P(Resume, Row) {
+  const ResumeRow& row = ResumeRows()[std::get<1>(GetParam())];
+  std::vector<std::string> fields;
+  if (!row.validator.empty()) fields.push_back(row.validator);
+  const std::string cut = rztest::HttpResponse(200, kWhole, fields);
+  // The whole file as the server holds it by the second call, for a refetch.
+  if (row.file != &kWhole) fields = {"ETag: \"v2\""};
+  const std::string whole = rztest::HttpResponse(200, *row.file, fields);
+  rztest::ScriptServer files(
+      {Serves(cut.substr(0, cut.size() - kHalf)), Serves(row.answer), Serves(whole)});
+  ASSERT_TRUE(folder_->MakeCacheDir());
+  const Env env{files.BaseUrl(), "", folder_.get(), &mounts_};
+  const std::string staging = folder_->CacheDir() + ".staging/";
+  CallAndCheck(Listing(env, {"big.bin"}), 2, true);
+  EXPECT_EQ(ListFolder(staging).size(), row.validator.empty() ? 1u : 3u) << "lock, part, record";
+
+  CallAndCheck(Listing(env, {"big.bin"}), 0, true, *row.file);
+  EXPECT_TRUE(ReadFile(folder_->CachePath("big.bin")) == *row.file) << "not the server's file";
+  EXPECT_EQ(files.Connections(), row.connections);
+  const std::string request = files.WaitForRequest(1);
+  const std::size_t at = row.validator.find(' ');
+  const std::string ask = "Range: bytes=" + std::to_string(kHalf) +
+                          "-\r\nIf-Range: " + row.validator.substr(at + 1) + "\r\n";
+  EXPECT_EQ(request.find(ask) != std::string::npos, !row.validator.empty()) << request;
+  EXPECT_EQ(ListFolder(staging), std::vector<std::string>{"lock"}) << "kept data not pruned";
+}
+
+std::string ResumeRowName(const testing::TestParamInfo<Resume::ParamType>& info) {
+  return HostName(std::get<0>(info.param)) + "_" + ResumeRows()[std::get<1>(info.param)].name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, Resume,
+                         testing::Combine(testing::Values(Host::kLinux, Host::kWindows),
+                                          testing::Range<std::size_t>(0, ResumeRows().size())),
+                         ResumeRowName);
 
 std::string RowName(const testing::TestParamInfo<FaultMatrix::ParamType>& info) {
   return HostName(std::get<0>(info.param)) + "_" + Rows()[std::get<1>(info.param)].name;

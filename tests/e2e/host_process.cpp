@@ -121,7 +121,7 @@ bool HostFolder::MakeCacheDir() const {
 
 RunResult HostFolder::Run(const std::string& outsideId, const std::string& hardwareId,
                           const std::string& serviceUrl, bool makeCacheDir,
-                          std::chrono::seconds limit) const {
+                          std::chrono::seconds limit, const std::function<bool()>& killWhen) const {
   std::vector<std::string> args;
   if (host_ == Host::kWindows) {
     args = {WineRun(), dir_ + "/razara.exe"};
@@ -142,15 +142,17 @@ RunResult HostFolder::Run(const std::string& outsideId, const std::string& hardw
   const auto deadline = std::chrono::steady_clock::now() + limit;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
+    result.killed = killWhen && killWhen();
+    result.timedOut = std::chrono::steady_clock::now() > deadline;
+    if (result.killed || result.timedOut) {
       kill(-pid, SIGKILL);
       waitpid(pid, &status, 0);
-      result.timedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  if (!result.timedOut && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  if (!result.timedOut && !result.killed && WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ std::string Unavailable(Host host);
 struct RunResult {
   int exitCode = -1;      // the host's exit code: RazaRa's result, or the host's own 64..66
   bool timedOut = false;  // killed at the time limit
+  bool killed = false;    // killed because killWhen said so
   std::string out;        // what it wrote to standard output
   std::string err;        // and to standard error
 };
@@ -44,10 +46,12 @@ class HostFolder {
   // Creates the cache folder, as the host does before each call.
   bool MakeCacheDir() const;
 
-  // Runs the host once: razara [--no-mkdir] OUTSIDE HARDWARE URL.
+  // Runs the host once: razara [--no-mkdir] OUTSIDE HARDWARE URL. `killWhen`, polled while it
+  // runs, kills it (SIGKILL, no clean-up) once it returns true.
   RunResult Run(const std::string& outsideId, const std::string& hardwareId,
                 const std::string& serviceUrl, bool makeCacheDir = true,
-                std::chrono::seconds limit = std::chrono::seconds(90)) const;
+                std::chrono::seconds limit = std::chrono::seconds(90),
+                const std::function<bool()>& killWhen = nullptr) const;
 
  private:
   Host host_;

@@ -1,5 +1,7 @@
 // Whole RazaRa calls through the host, on both builds, with nginx as the ad file server: the
 // download pass (results 0 and 2) and what it leaves in the cache folder.
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 
 namespace rze {
 namespace {
+namespace fs = std::filesystem;
 
 class Download : public RefreshTest {
  protected:
@@ -16,7 +19,11 @@ class Download : public RefreshTest {
     if (!rztest::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
     RefreshTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    nginx_ = std::make_unique<rztest::NginxServer>("location = /broken { return 500; }");
+    // Files under /slow/ trickle out unless a range is asked for, so a host can be killed
+    // half-way through one and the continuation still comes at once.
+    nginx_ = std::make_unique<rztest::NginxServer>(
+        "location = /broken { return 500; }\n"
+        "location /slow/ { if ($http_range = \"\") { limit_rate 256k; } }");
   }
 
   rztest::NginxServer& nginx() { return *nginx_; }
@@ -171,6 +178,35 @@ TEST_P(Download, StopsAtTheThirdOfFiveAndKeepsTheOldList) {
   EXPECT_EQ(ReadFile(host().CachePath("FileList.xml")), oldList);
   EXPECT_EQ(ListFolder(host().CacheDir()),
             (std::vector<std::string>{"FileList.xml", "one.bin", "two.bin"}));
+}
+
+TEST_P(Download, ResumesAFileItsKilledHostLeftHalfWay) {
+  const std::string big = PatternBytes(1024 * 1024, 3);
+  nginx().WriteFile("slow/big.bin", big);
+  const std::string url = ServiceListing({FileUrl("slow/big.bin")});
+  const std::string part = host().CacheDir() + ".staging/big.bin.part";
+  std::error_code error;
+  const auto size = [&] { return static_cast<std::size_t>(fs::file_size(part, error)); };
+  const RunResult killed =
+      host().Run("OUTSIDE-0042", "HARDWARE-7", url, true, std::chrono::seconds(60), [&] {
+        error.clear();
+        return size() >= 256 * 1024 && !error;
+      });
+  ASSERT_TRUE(killed.killed) << Describe(killed);
+  const std::size_t kept = size();
+  ASSERT_LT(kept, big.size());
+
+  const RunResult result = Call(url);
+  ASSERT_EQ(result.exitCode, 0) << Describe(result);
+  EXPECT_TRUE(ReadFile(host().CachePath("big.bin")) == big) << "big.bin differs";
+  // One 206 with exactly the missing bytes.
+  const std::string continuation =
+      " 206 " + std::to_string(big.size() - kept) + " \"bytes=" + std::to_string(kept) + "-\"";
+  int continuations = 0;
+  for (const auto& line : nginx().AccessLogLines()) {
+    if (line.find(continuation) != std::string::npos) ++continuations;
+  }
+  EXPECT_EQ(continuations, 1) << continuation;
 }
 
 TEST_P(Download, FailsWithoutACacheFolder) {
