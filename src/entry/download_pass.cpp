@@ -68,9 +68,11 @@ bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
       part.Finished();
       return cache.Staged(fileName, stagedPath, localPath);
     }
-    // An answer that refused the continuation touched nothing; anything else may have failed
-    // half-way through the body, whose bytes are kept for the next try.
-    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound);
+    // An answer that refused the continuation touched nothing. An unreadable one counts as a
+    // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
+    // else may have failed half-way through the body, whose bytes are kept for the next try.
+    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound ||
+                                              status == kBadResponseHeader);
     if (!refused) {
       part.KeepOrDiscard();
       return false;
