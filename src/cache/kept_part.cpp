@@ -35,17 +35,21 @@ std::int32_t KeptPart::ResumeOffset() {
   // exactly that length is continued.
   const bool sameBoot = !record_.boot.empty() && record_.boot == platform::BootIdentity();
   const bool vouched = sameBoot ? size >= record_.kept : size == record_.kept;
-  // A file of the whole length could not be told apart from one that ended early; a 416 would
-  // answer its range anyway.
+  // A staged file of the whole length leaves no range to ask for (a server would answer 416), and
+  // one that ended just before its commit cannot be told from one cut short: fetched whole.
   if (!vouched || size >= record_.total) {
     Discard();
     return 0;
   }
-  record_.kept = size;
-  record_.boot = platform::BootIdentity();
-  if (!platform::SyncFiles({stagedPath_}) || !WriteResumeRecord(recordPath_, record_)) {
-    Discard();
-    return 0;
+  // The record keeps vouching for the synced length only, so the kept bytes need no sync here.
+  // After a restart it is moved to this boot, so that a kill during the continuation does not
+  // cost the bytes it brought.
+  if (!sameBoot) {
+    record_.boot = platform::BootIdentity();
+    if (!WriteResumeRecord(recordPath_, record_)) {
+      Discard();
+      return 0;
+    }
   }
   recorded_ = true;
   return static_cast<std::int32_t>(size);

@@ -25,8 +25,7 @@ class KeptPart {
   explicit KeptPart(std::string stagedPath);
 
   // The byte to continue from, with validator() for the If-Range line; 0 when nothing usable is
-  // kept, and then whatever was staged is gone. The kept bytes are synced first, so that the
-  // record can vouch for them whatever happens during the continuation.
+  // kept, and then whatever was staged is gone.
   std::int32_t ResumeOffset();
   const std::string& validator() const { return record_.validator; }
 
