@@ -15,13 +15,13 @@ namespace {
 
 const char* Meaning(int result) {
   switch (result) {
-    case 0:
+    case RAZARA_REFRESHED:
       return "refreshed: every listed file is present and FileList.xml was saved";
-    case 1:
+    case RAZARA_QUERY_FAILED:
       return "query failed: no usable reply or no ad list";
-    case 2:
+    case RAZARA_DOWNLOAD_FAILED:
       return "download failed: a listed file could not be fetched";
-    case 3:
+    case RAZARA_SAVE_FAILED:
       return "save failed: FileList.xml could not be written";
     default:
       return "unknown result";
@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
 
   std::printf("RazaRa returned %d: %s\n", result, Meaning(result));
   std::printf("Time taken: %.3f s\n", taken.count());
-  razara::PrintCacheReport(stdout, cacheDir, before, razara::TakeSnapshot(cacheDir), result == 0);
+  razara::PrintCacheReport(stdout, cacheDir, before, razara::TakeSnapshot(cacheDir),
+                           result == RAZARA_REFRESHED);
   std::fflush(stdout);
   return result;
 }
