@@ -23,11 +23,20 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
-// Fetches `requestUrl` from host:port into its staged file. Every step runs in order and a failed
-// one ends the fetch; the connection is always closed and a failed fetch leaves nothing staged.
+// What the request line asks for: the path with any query after it, "/" when the URL has no
+// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
+// it as a path.
+std::string RequestTarget(const std::string& requestUrl, const platform::CrackedUrl& parts) {
+  std::string target = requestUrl.substr(parts.pathOffset);
+  if (target.empty() || target[0] != '/') target.insert(0, "/");
+  return target;
+}
+
+// Asks host:port for `target` and receives it into the staged file of `fileName`. Every step runs
+// in order and a failed one ends the fetch; the connection is always closed and a failed fetch
+// leaves nothing staged.
 bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
-           const std::string& requestUrl, const std::string& fileName,
-           const std::string& localPath) {
+           const std::string& target, const std::string& fileName, const std::string& localPath) {
   std::string stagedPath;
   // Without the folder's lock nothing may be written; the request still goes out, and the fetch
   // fails where its file would have been opened, as it does when the cache folder is missing.
@@ -35,7 +44,7 @@ bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
   HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there.
-  bool ok = downloader.Connect() >= 0 && downloader.SendRequest(requestUrl.c_str(), 0) == kOk &&
+  bool ok = downloader.Connect() >= 0 && downloader.SendRequest(target.c_str(), 0) == kOk &&
             canStage && downloader.ReceiveToFile(nullptr, stagedPath.c_str(), 0) == kOk;
   const Status closed = downloader.Disconnect();
   ok = ok && closed == kOk;
@@ -68,7 +77,8 @@ bool SettleEntry(CacheFolder& cache, const std::string& entry) {
     return false;
   }
   if (cache.IsSettled(fileName, localPath)) return true;
-  return Fetch(cache, parts.host, parts.port, requestUrl, fileName, localPath);
+  return Fetch(cache, parts.host, parts.port, RequestTarget(requestUrl, parts), fileName,
+               localPath);
 }
 
 }  // namespace
