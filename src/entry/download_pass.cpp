@@ -2,10 +2,12 @@
 #include "entry/download_pass.h"
 
 #include <string>
+#include <string_view>
 
-#include "download/http_downloader.h"
 #include "cache/cache_folder.h"
+#include "download/http_downloader.h"
 #include "entry/cache_paths.h"
+#include "entry/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/url_crack.h"
 
@@ -32,11 +34,11 @@ std::string RequestTarget(const std::string& requestUrl, const platform::Cracked
   return target;
 }
 
-// Asks host:port for `target` and receives it into the staged file of `fileName`. Every step runs
-// in order and a failed one ends the fetch; the connection is always closed and a failed fetch
-// leaves nothing staged.
-bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
-           const std::string& target, const std::string& fileName, const std::string& localPath) {
+// Asks host:port for `target` and receives it into the staged file of `fileName`, then hands it
+// to the cache's next commit. Every step runs in order and a failed one ends the fetch with its
+// status; the connection is always closed and a failed fetch leaves nothing staged.
+Status Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
+             const std::string& target, const std::string& fileName, const std::string& localPath) {
   std::string stagedPath;
   // Without the folder's lock nothing may be written; the request still goes out, and the fetch
   // fails where its file would have been opened, as it does when the cache folder is missing.
@@ -44,41 +46,62 @@ bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
   HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there.
-  bool ok = downloader.Connect() >= 0 && downloader.SendRequest(target.c_str(), 0) == kOk &&
-            canStage && downloader.ReceiveToFile(nullptr, stagedPath.c_str(), 0) == kOk;
+  Status status = downloader.Connect();
+  if (status >= 0) status = downloader.SendRequest(target.c_str(), 0);
+  if (status == kOk && !canStage) status = kFileOpenFailed;
+  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), 0);
   const Status closed = downloader.Disconnect();
-  ok = ok && closed == kOk;
-  if (!ok) {
+  if (status == kOk) status = closed;
+  if (status != kOk) {
     if (canStage) platform::RemoveFile(stagedPath.c_str());
-    return false;
+    return status;
   }
-  return cache.Staged(fileName, stagedPath, localPath);
+  // A fetch that cannot be committed is a file that could not be written.
+  return cache.Staged(fileName, stagedPath, localPath) ? kOk : kFileWriteFailed;
 }
 
-// Settles one entry: true when its file is present, fetched, or staged for the pass's commit.
+// One failure line for an entry that fails before any fetch, and the pass's false.
+bool Refused(const std::string& entry, std::string_view why) {
+  diag::EntryRefused(entry, why);
+  return false;
+}
+
+// Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
 bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   platform::CrackedUrl parts;
-  if (!platform::CrackUrl(requestUrl, parts)) return false;
-  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) return false;
+  if (!platform::CrackUrl(requestUrl, parts)) return Refused(entry, "the URL cannot be split");
+  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) {
+    return Refused(entry, "no host name, or one longer than 259 bytes");
+  }
 
   // The file name is everything after the last '/' from the host on, query text included.
   const std::size_t slash = requestUrl.rfind('/');
-  if (slash == std::string::npos || slash < parts.hostOffset) return false;
+  if (slash == std::string::npos || slash < parts.hostOffset) {
+    return Refused(entry, "no file name after the last '/'");
+  }
   const std::string fileName = requestUrl.substr(slash + 1);
-  if (!CacheFolder::IsUsableName(fileName)) return false;
+  if (!CacheFolder::IsUsableName(fileName)) {
+    return Refused(entry,
+                   "the file name is only dots, one the cache keeps for itself, or not a plain "
+                   "file name on this system");
+  }
 
   // The staged path must fit as well; a name that leaves no room for it is refused like a name
   // that does not fit at all.
   std::string localPath;
   std::string stagedPath;
   if (!cache.FinalPath(fileName, localPath) || !cache.StagedPath(fileName, stagedPath)) {
-    return false;
+    return Refused(entry, "the local path does not fit 259 bytes");
   }
   if (cache.IsSettled(fileName, localPath)) return true;
-  return Fetch(cache, parts.host, parts.port, RequestTarget(requestUrl, parts), fileName,
-               localPath);
+
+  diag::FetchStarting(requestUrl, fileName);
+  const Status fetched =
+      Fetch(cache, parts.host, parts.port, RequestTarget(requestUrl, parts), fileName, localPath);
+  if (fetched != kOk) diag::DownloadFailed(requestUrl, fileName, fetched);
+  return fetched == kOk;
 }
 
 }  // namespace
@@ -90,7 +113,10 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     if (!ok) break;
   }
   // Files fetched before a failing entry stay cached.
-  return cache.Commit() && ok;
+  if (!cache.Commit()) {
+    return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
+  }
+  return ok;
 }
 
 }  // namespace rz
