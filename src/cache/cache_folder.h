@@ -36,6 +36,7 @@ class CacheFolder {
   // can be staged or saved then.
   bool Lock();
   bool locked() const { return lock_.held(); }
+  const std::string& dir() const { return dir_; }
 
   // Whether an entry may be cached under `name`: not FileList.xml or the staging folder (as the
   // file system compares names), not made of dots alone, and a plain file name on this platform.

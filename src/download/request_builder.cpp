@@ -153,8 +153,11 @@ Status ComposeRequest(const HttpDownloader& fields, const char* target, std::int
         return kMissingArgument;
       }
       composed.append("GET ").append(effective).append(" HTTP/1.0").append(kCrLf);
-      // The Host line names the host alone, never the port.
-      composed.append("Host: ").append(fields.host).append(kCrLf);
+      // The port goes with the host unless it is 80, as browsers send it: servers that check the
+      // line against the port they listen on refuse a bare host on any other port.
+      composed.append("Host: ").append(fields.host);
+      if (fields.port != 80) composed.append(":").append(std::to_string(fields.port));
+      composed.append(kCrLf);
     }
     if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {
       const std::string joined = std::string(fields.proxyUser) + ":" + fields.proxyPassword;

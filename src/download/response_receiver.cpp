@@ -11,6 +11,7 @@
 #include "download/http_downloader.h"
 #include "download/response_header.h"
 #include "platform/debug_output.h"
+#include "platform/last_error.h"
 
 namespace rz {
 namespace {
@@ -33,13 +34,13 @@ class OutputFile {
   // positioned there. kOk, kFileOpenFailed or kFileSeekFailed.
   Status Open(const char* path, std::int32_t offset) {
     file_ = std::fopen(path, offset > 0 ? "r+b" : "w+b");
-    if (file_ == nullptr) return kFileOpenFailed;
+    if (file_ == nullptr) return Failed(kFileOpenFailed);
     std::setvbuf(file_, nullptr, _IOFBF, kFileBufferBytes);
     if (offset > 0) {
       // Seeking past the end would leave a hole of zero bytes in front of the resumed part.
       if (std::fseek(file_, 0, SEEK_END) != 0 || std::ftell(file_) < offset ||
           std::fseek(file_, offset, SEEK_SET) != 0) {
-        return kFileSeekFailed;
+        return Failed(kFileSeekFailed);
       }
     }
     return kOk;
@@ -47,14 +48,20 @@ class OutputFile {
 
   Status Write(const char* data, std::size_t length) {
     if (length == 0) return kOk;
-    return std::fwrite(data, 1, length, file_) == length ? kOk : kFileWriteFailed;
+    return std::fwrite(data, 1, length, file_) == length ? kOk : Failed(kFileWriteFailed);
   }
 
   Status Finish() {
     const bool flushed = std::fflush(file_) == 0;
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    return flushed && closed ? kOk : kFileWriteFailed;
+    return flushed && closed ? kOk : Failed(kFileWriteFailed);
+  }
+
+  // The runtime's reason goes with the status into the diagnostic line.
+  static Status Failed(Status status) {
+    platform::NoteRuntimeError();
+    return status;
   }
 
  private:

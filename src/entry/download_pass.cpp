@@ -2,12 +2,13 @@
 #include "entry/download_pass.h"
 
 #include <string>
+#include <string_view>
 
 #include "cache/cache_folder.h"
 #include "cache/kept_part.h"
 #include "download/http_downloader.h"
 #include "entry/cache_paths.h"
-#include "platform/debug_output.h"
+#include "entry/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/url_crack.h"
 
@@ -25,11 +26,20 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
-// One request for `requestUrl` from host:port into the staged file, from `offset` on. Every step
-// runs in order and a failed one ends the attempt; the connection is always closed.
-bool Attempt(const std::string& host, std::int32_t port, const std::string& requestUrl,
-             const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset,
-             Status& status) {
+// What the request line asks for: the path with any query after it, "/" when the URL has no
+// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
+// it as a path.
+std::string RequestTarget(const std::string& requestUrl, const platform::CrackedUrl& parts) {
+  std::string target = requestUrl.substr(parts.pathOffset);
+  if (target.empty() || target[0] != '/') target.insert(0, "/");
+  return target;
+}
+
+// One request for `target` from host:port into the staged file, from `offset` on. Every step
+// runs in order and a failed one ends the attempt with its status; the connection is always
+// closed.
+Status Attempt(const std::string& host, std::int32_t port, const std::string& target,
+               const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset) {
   HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
   if (offset > 0) downloader.ifRange = part.validator().c_str();
   if (canStage) {
@@ -39,77 +49,97 @@ bool Attempt(const std::string& host, std::int32_t port, const std::string& requ
   }
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there.
-  const Status connected = downloader.Connect();
-  status = connected < 0 ? connected : downloader.SendRequest(requestUrl.c_str(), offset);
+  Status status = downloader.Connect();
+  if (status >= 0) status = downloader.SendRequest(target.c_str(), offset);
   if (status == kOk && !canStage) status = kFileOpenFailed;
   if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
   const Status closed = downloader.Disconnect();
-  return status == kOk && closed == kOk;
+  return status == kOk ? closed : status;
 }
 
-// Fetches `requestUrl` into its staged file: continues the bytes a failed fetch kept, when the
-// server vouches for them, else fetches the file whole. A continuation the server refuses (a
-// changed file, a server that ignores ranges) costs one more request for the whole file, never a
-// failed entry and never a file joined from two versions. A fetch that fails after body bytes
-// arrived keeps them for the next refresh; any other failure leaves nothing staged.
-bool Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
-           const std::string& requestUrl, const std::string& fileName,
-           const std::string& localPath) {
+// Asks host:port for `target` into the staged file of `fileName`, then hands it to the cache's
+// next commit. Bytes a failed fetch kept are continued when the server vouches for them, else the
+// file is fetched whole. A continuation the server refuses (a changed file, a server that ignores
+// ranges) costs one more request for the whole file, never a failed entry and never a file joined
+// from two versions. A fetch that fails after body bytes arrived keeps them for the next refresh;
+// any other failure leaves nothing staged.
+Status Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
+             const std::string& requestUrl, const std::string& target, const std::string& fileName,
+             const std::string& localPath) {
   std::string stagedPath;
   // Without the folder's lock nothing may be written; the request still goes out, and the fetch
   // fails where its file would have been opened, as it does when the cache folder is missing.
   const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
   KeptPart part(stagedPath);
-  Status status = kOk;
   const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
+  Status status = kOk;
   if (offset > 0) {
-    platform::DebugOutput("resuming " + fileName + " from byte " + std::to_string(offset));
-    if (Attempt(host, port, requestUrl, stagedPath, true, part, offset, status)) {
-      part.Finished();
-      return cache.Staged(fileName, stagedPath, localPath);
-    }
+    diag::FetchResumed(requestUrl, fileName, offset);
+    status = Attempt(host, port, target, stagedPath, true, part, offset);
     // An answer that refused the continuation touched nothing. An unreadable one counts as a
     // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
     // else may have failed half-way through the body, whose bytes are kept for the next try.
     const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound ||
                                               status == kBadResponseHeader);
-    if (!refused) {
+    if (status != kOk && !refused) {
       part.KeepOrDiscard();
-      return false;
+      return status;
     }
-    platform::DebugOutput("continuation refused: fetching " + fileName + " whole");
   }
-  if (!Attempt(host, port, requestUrl, stagedPath, canStage, part, 0, status)) {
-    if (canStage) part.KeepOrDiscard();
-    return false;
+  if (offset <= 0 || status != kOk) {
+    status = Attempt(host, port, target, stagedPath, canStage, part, 0);
+    if (status != kOk) {
+      if (canStage) part.KeepOrDiscard();
+      return status;
+    }
   }
   part.Finished();
-  return cache.Staged(fileName, stagedPath, localPath);
+  // A fetch that cannot be committed is a file that could not be written.
+  return cache.Staged(fileName, stagedPath, localPath) ? kOk : kFileWriteFailed;
 }
 
-// Settles one entry: true when its file is present, fetched, or staged for the pass's commit.
+// One failure line for an entry that fails before any fetch, and the pass's false.
+bool Refused(const std::string& entry, std::string_view why) {
+  diag::EntryRefused(entry, why);
+  return false;
+}
+
+// Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
 bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   platform::CrackedUrl parts;
-  if (!platform::CrackUrl(requestUrl, parts)) return false;
-  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) return false;
+  if (!platform::CrackUrl(requestUrl, parts)) return Refused(entry, "the URL cannot be split");
+  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) {
+    return Refused(entry, "no host name, or one longer than 259 bytes");
+  }
 
   // The file name is everything after the last '/' from the host on, query text included.
   const std::size_t slash = requestUrl.rfind('/');
-  if (slash == std::string::npos || slash < parts.hostOffset) return false;
+  if (slash == std::string::npos || slash < parts.hostOffset) {
+    return Refused(entry, "no file name after the last '/'");
+  }
   const std::string fileName = requestUrl.substr(slash + 1);
-  if (!CacheFolder::IsUsableName(fileName)) return false;
+  if (!CacheFolder::IsUsableName(fileName)) {
+    return Refused(entry,
+                   "the file name is only dots, one the cache keeps for itself, or not a plain "
+                   "file name on this system");
+  }
 
   // The staged path must fit as well; a name that leaves no room for it is refused like a name
   // that does not fit at all.
   std::string localPath;
   std::string stagedPath;
   if (!cache.FinalPath(fileName, localPath) || !cache.StagedPath(fileName, stagedPath)) {
-    return false;
+    return Refused(entry, "the local path does not fit 259 bytes");
   }
   if (cache.IsSettled(fileName, localPath)) return true;
-  return Fetch(cache, parts.host, parts.port, requestUrl, fileName, localPath);
+
+  diag::FetchStarting(requestUrl, fileName);
+  const Status fetched = Fetch(cache, parts.host, parts.port, requestUrl,
+                               RequestTarget(requestUrl, parts), fileName, localPath);
+  if (fetched != kOk) diag::DownloadFailed(requestUrl, fileName, fetched);
+  return fetched == kOk;
 }
 
 }  // namespace
@@ -121,7 +151,10 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     if (!ok) break;
   }
   // Files fetched before a failing entry stay cached.
-  ok = cache.Commit() && ok;
+  if (!cache.Commit()) {
+    return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
+  }
+  // Every listed file is in place: no kept data can serve again.
   if (ok) cache.PruneKeptParts();
   return ok;
 }

@@ -1,10 +1,12 @@
 // RazaRa: one complete refresh of the ad cache for one card pair.
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "RovireZevaDe.h"
 #include "cache/cache_folder.h"
 #include "entry/cache_paths.h"
+#include "entry/diagnostics.h"
 #include "entry/download_pass.h"
 #include "entry/results.h"
 #include "platform/platform_init.h"
@@ -15,34 +17,63 @@
 namespace rz {
 namespace {
 
+bool QueryFailed(const std::string& serviceUrl, std::string_view why) {
+  diag::QueryFailed(serviceUrl, why);
+  return false;
+}
+
+bool SaveFailed(const std::string& path, std::string_view why) {
+  diag::SaveFailed(path, why);
+  return false;
+}
+
 // Query stage: the reply and its ad list, or false.
 bool Query(const std::string& outsideCardId, const std::string& hardwareCardId,
            const std::string& serviceUrl, platform::ReplyText& reply, AdUrlList& list) {
-  if (serviceUrl.empty()) return false;
+  if (serviceUrl.empty()) return QueryFailed(serviceUrl, "the service URL is empty");
   const auto envelope = BuildGetAdEnvelope(outsideCardId.c_str(), hardwareCardId.c_str());
-  if (!envelope) return false;
-  if (SendGetAdRequest(serviceUrl, *envelope, &reply) != 1) return false;
-  return ParseAdList(reply, list) == 0;
+  if (!envelope) return QueryFailed(serviceUrl, "the card identifiers do not fit the request");
+  if (SendGetAdRequest(serviceUrl, *envelope, &reply) != 1) {
+    return QueryFailed(serviceUrl, "the exchange with the service failed");
+  }
+  if (ParseAdList(reply, list) != 0) {
+    return QueryFailed(serviceUrl,
+                       "the reply holds no usable ad list (not well-formed, no AdList, or an entry "
+                       "over 259 bytes)");
+  }
+  return true;
 }
 
 // Save stage: the reply, loaded afresh, replaces FileList.xml in one durable step. A host reading
 // the file never sees it half-written, and a failed save leaves the previous one intact.
 bool Save(const platform::ReplyText& reply, CacheFolder& cache) {
+  std::string listPath;
+  if (!cache.FinalPath(CacheFolder::kFileListName, listPath)) {
+    return SaveFailed("FileList.xml", "its path cannot be found or does not fit");
+  }
   platform::XmlDocument document;
-  if (!document.Create() || !document.Load(reply)) return false;
-  return cache.ReplaceFileList(
-      [&](const std::string& tempPath) { return document.Save(tempPath); });
+  if (!document.Create()) return SaveFailed(listPath, "the XML document cannot be created");
+  if (!document.Load(reply)) return SaveFailed(listPath, "the reply cannot be loaded again");
+  if (!cache.locked()) return SaveFailed(listPath, "the cache folder cannot be locked");
+  if (!cache.ReplaceFileList(
+          [&](const std::string& tempPath) { return document.Save(tempPath); })) {
+    return SaveFailed(listPath, "cannot be written, flushed or replaced");
+  }
+  return true;
 }
 
 // Runs one stage; anything thrown inside it ends the call with that stage's result, because no
 // exception may cross the C boundary.
 template <typename Stage>
-bool RunStage(Stage&& stage) {
+bool RunStage(const char* name, Stage&& stage) {
   try {
     return stage();
+  } catch (const std::exception& error) {
+    diag::StageThrew(name, error.what());
   } catch (...) {
-    return false;
+    diag::StageThrew(name, "unknown");
   }
+  return false;
 }
 
 int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* serviceUrl) {
@@ -50,7 +81,7 @@ int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* s
 
   platform::ReplyText reply;
   AdUrlList list;
-  if (!RunStage([&] {
+  if (!RunStage("query", [&] {
         return Query(outsideCardId ? outsideCardId : "", hardwareCardId ? hardwareCardId : "",
                      serviceUrl ? serviceUrl : "", reply, list);
       })) {
@@ -62,13 +93,13 @@ int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* s
   std::string cacheDir;
   if (!CacheDir(cacheDir)) cacheDir.clear();
   CacheFolder cache(cacheDir);
-  if (!RunStage([&] {
+  if (!RunStage("download", [&] {
         cache.Lock();
         return DownloadMissingAds(list, cache);
       })) {
     return kDownloadFailed;
   }
-  if (!RunStage([&] { return Save(reply, cache); })) return kSaveFailed;
+  if (!RunStage("save", [&] { return Save(reply, cache); })) return kSaveFailed;
   return kRefreshed;
 }
 
@@ -77,10 +108,13 @@ int Refresh(const char* outsideCardId, const char* hardwareCardId, const char* s
 
 extern "C" RAZARA_API int RAZARA_CALL RazaRa(const char* outsideCardId, const char* hardwareCardId,
                                              const char* serviceUrl) {
+  rz::diag::CallStarting();
+  int result = rz::kQueryFailed;
   try {
-    return rz::Refresh(outsideCardId, hardwareCardId, serviceUrl);
+    result = rz::Refresh(outsideCardId, hardwareCardId, serviceUrl);
   } catch (...) {
     // Copying the arguments is the only thing outside a stage that can throw.
-    return rz::kQueryFailed;
   }
+  rz::diag::CallEnded(result);
+  return result;
 }

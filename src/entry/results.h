@@ -1,13 +1,16 @@
-// What one RazaRa call reports to the host.
+// What one RazaRa call reports to the host: the public header's four results, under the names
+// the entry code uses.
 #pragma once
+
+#include "RovireZevaDe.h"
 
 namespace rz {
 
 enum RefreshResult : int {
-  kRefreshed = 0,       // every listed file is present and FileList.xml was saved
-  kQueryFailed = 1,     // empty URL, failed exchange, or a reply without an ad list
-  kDownloadFailed = 2,  // a listed file could not be fetched; FileList.xml untouched
-  kSaveFailed = 3,      // all files present, FileList.xml could not be saved
+  kRefreshed = RAZARA_REFRESHED,
+  kQueryFailed = RAZARA_QUERY_FAILED,
+  kDownloadFailed = RAZARA_DOWNLOAD_FAILED,
+  kSaveFailed = RAZARA_SAVE_FAILED,
 };
 
 }  // namespace rz

@@ -84,7 +84,7 @@ std::string Unavailable(Host host) {
   return {};
 }
 
-HostFolder::HostFolder(Host host) : host_(host) {
+HostFolder::HostFolder(Host host, const std::string& subfolder) : host_(host) {
   error_ = Unavailable(host);
   if (!error_.empty()) return;
   std::string pattern = (fs::temp_directory_path() / "rz-e2e-XXXXXX").string();
@@ -92,9 +92,11 @@ HostFolder::HostFolder(Host host) : host_(host) {
     error_ = "mkdtemp failed";
     return;
   }
-  dir_ = pattern;
+  root_ = pattern;
+  dir_ = subfolder.empty() ? root_ : root_ + "/" + subfolder;
   const HostFiles files = FilesOf(host);
   std::error_code error;
+  fs::create_directories(dir_, error);
   for (const auto& name : {files.program, files.library}) {
     // copy_file follows the library's symbolic link and copies the real file under that name.
     fs::copy_file(files.binDir + "/" + name, dir_ + "/" + name, error);
@@ -106,11 +108,11 @@ HostFolder::HostFolder(Host host) : host_(host) {
 }
 
 HostFolder::~HostFolder() {
-  if (dir_.empty()) return;
+  if (root_.empty()) return;
   std::error_code ignored;
   // A test may have made a folder read-only; give the removal its way back in.
   fs::permissions(CacheDir(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  fs::remove_all(dir_, ignored);
+  fs::remove_all(root_, ignored);
 }
 
 bool HostFolder::MakeCacheDir() const {
@@ -123,13 +125,20 @@ RunResult HostFolder::Run(const std::string& outsideId, const std::string& hardw
                           const std::string& serviceUrl, bool makeCacheDir,
                           std::chrono::seconds limit, const std::function<bool()>& killWhen) const {
   std::vector<std::string> args;
+  if (!makeCacheDir) args.push_back("--no-mkdir");
+  args.insert(args.end(), {outsideId, hardwareId, serviceUrl});
+  return RunArgs(args, limit, killWhen);
+}
+
+RunResult HostFolder::RunArgs(const std::vector<std::string>& hostArgs, std::chrono::seconds limit,
+                              const std::function<bool()>& killWhen) const {
+  std::vector<std::string> args;
   if (host_ == Host::kWindows) {
     args = {WineRun(), dir_ + "/razara.exe"};
   } else {
     args = {dir_ + "/razara"};
   }
-  if (!makeCacheDir) args.push_back("--no-mkdir");
-  args.insert(args.end(), {outsideId, hardwareId, serviceUrl});
+  args.insert(args.end(), hostArgs.begin(), hostArgs.end());
 
   const std::string outPath = dir_ + "/host.out";
   const std::string errPath = dir_ + "/host.err";

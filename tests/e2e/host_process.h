@@ -30,8 +30,9 @@ struct RunResult {
 
 class HostFolder {
  public:
-  // A fresh temporary folder holding a copy of the host program and its library.
-  explicit HostFolder(Host host);
+  // A fresh temporary folder holding a copy of the host program and its library; with
+  // `subfolder`, the copy goes into a folder of that (UTF-8) name inside it.
+  explicit HostFolder(Host host, const std::string& subfolder = {});
   // Removes the folder with everything in it.
   ~HostFolder();
   HostFolder(const HostFolder&) = delete;
@@ -52,9 +53,14 @@ class HostFolder {
                 const std::string& serviceUrl, bool makeCacheDir = true,
                 std::chrono::seconds limit = std::chrono::seconds(90),
                 const std::function<bool()>& killWhen = nullptr) const;
+  // Runs the host once with `args` as they are.
+  RunResult RunArgs(const std::vector<std::string>& args,
+                    std::chrono::seconds limit = std::chrono::seconds(90),
+                    const std::function<bool()>& killWhen = nullptr) const;
 
  private:
   Host host_;
+  std::string root_;  // what the destructor removes
   std::string dir_;
   std::string error_;
 };

@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
-# Checks the shipped library's export table and its dependencies.
-#   check_exports.sh linux   <libRovireZevaDe.so>
-#   check_exports.sh windows <RovireZevaDe.dll> [objdump]
+# Checks the shipped library's export table and its dependencies, and the public header.
+#   check_exports.sh linux   <libRovireZevaDe.so> [options]
+#   check_exports.sh windows <RovireZevaDe.dll> [objdump] [options]
+# options: --version V  the version the library and the header must name (default 1.0.0.1)
+#          --header H --cc CC  also check header H with the C compiler CC of the same build
 # Linux: exactly one defined function symbol, RazaRa, and SONAME libRovireZevaDe.so.1.
 # Windows: exactly one export, RazaRa at ordinal 1; imports from Windows system DLLs only (the
 # compiler's runtime is linked in statically, so the DLL can be copied alone beside a host);
-# a version resource naming 1.0.0.1.
+# a version resource naming the version.
+# Header: it compiles as strict C89, names the four results 0 to 3 and the version.
 set -euo pipefail
 
-kind=${1:?usage: check_exports.sh linux|windows FILE [objdump]}
-file=${2:?usage: check_exports.sh linux|windows FILE [objdump]}
-expected_version=${RZ_EXPECTED_VERSION:-1.0.0.1}
+usage="usage: check_exports.sh linux|windows FILE [objdump] [--version V] [--header H --cc CC]"
+kind=${1:?$usage}
+file=${2:?$usage}
+shift 2
+objdump=
+expected_version=1.0.0.1
+header=
+cc=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --version) expected_version=${2:?$usage}; shift 2 ;;
+    --header) header=${2:?$usage}; shift 2 ;;
+    --cc) cc=${2:?$usage}; shift 2 ;;
+    -*) echo "$usage" >&2; exit 2 ;;
+    *) objdump=$1; shift ;;
+  esac
+done
 failures=0
 
 fail() {
@@ -45,7 +62,7 @@ system_dll() {
 }
 
 check_windows() {
-  local objdump=${1:-x86_64-w64-mingw32-objdump} dump base addresses names imports dll
+  local dump base addresses names imports dll
   dump=$("$objdump" -p "$file")
   base=$(sed -n 's/^Export Address Table -- Ordinal Base \([0-9]*\).*/\1/p' <<<"$dump")
   # Rows of the export address table: "[   0] +base[   1] 1370 Export RVA".
@@ -73,14 +90,45 @@ check_windows() {
   fi
 }
 
+# The header's macros as the compiler sees them, for C hosts that cannot share the tree's enum.
+check_header() {
+  local dir macros value name expected major minor patch tweak
+  [ -f "$header" ] || { fail "header $header not found"; return; }
+  dir=$(mktemp -d)
+  printf '#include "%s"\nint main(void) { return RazaRa(0, 0, 0) == RAZARA_REFRESHED; }\n' \
+    "$(realpath "$header")" >"$dir/c89.c"
+  "$cc" -std=c89 -pedantic-errors -Wall -Wextra -Werror -c "$dir/c89.c" -o "$dir/c89.o" \
+    >"$dir/cc.log" 2>&1 || { cat "$dir/cc.log" >&2; fail "the header does not compile as C89"; }
+  macros=$("$cc" -std=c89 -dM -E -x c "$header" 2>&1) || fail "the header does not preprocess"
+  rm -rf "$dir"
+  macro() { sed -n "s/^#define $1 \(.*\)$/\1/p" <<<"$macros"; }
+  expected=0
+  for name in RAZARA_REFRESHED RAZARA_QUERY_FAILED RAZARA_DOWNLOAD_FAILED RAZARA_SAVE_FAILED; do
+    value=$(macro "$name")
+    [ "$value" = "$expected" ] || fail "$name is [$value], expected [$expected]"
+    expected=$((expected + 1))
+  done
+  IFS=. read -r major minor patch tweak <<<"$expected_version"
+  [ "$(macro RAZARA_VERSION_MAJOR)" = "$major" ] || fail "RAZARA_VERSION_MAJOR is not $major"
+  [ "$(macro RAZARA_VERSION_MINOR)" = "$minor" ] || fail "RAZARA_VERSION_MINOR is not $minor"
+  [ "$(macro RAZARA_VERSION_PATCH)" = "$patch" ] || fail "RAZARA_VERSION_PATCH is not $patch"
+  [ "$(macro RAZARA_VERSION_TWEAK)" = "${tweak:-0}" ] || fail "RAZARA_VERSION_TWEAK is not ${tweak:-0}"
+  value=$(macro RAZARA_VERSION_STRING)
+  [ "$value" = "\"$expected_version\"" ] || fail "RAZARA_VERSION_STRING is [$value], expected \"$expected_version\""
+}
+
 case "$kind" in
   linux) check_linux ;;
-  windows) check_windows "${3:-}" ;;
+  windows) objdump=${objdump:-x86_64-w64-mingw32-objdump}; check_windows ;;
   *) echo "unknown kind $kind" >&2; exit 2 ;;
 esac
+if [ -n "$header" ]; then
+  [ -n "$cc" ] || { echo "$usage" >&2; exit 2; }
+  check_header
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$file: $failures export check(s) failed" >&2
   exit 1
 fi
-echo "$file: export table and dependencies as expected"
+echo "$file: export table and dependencies as expected${header:+; $header as expected}"

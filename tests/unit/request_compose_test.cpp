@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace rz {
 namespace {
@@ -26,7 +27,7 @@ class ComposeRequestTable : public testing::TestWithParam<ComposeCase> {};
 
 TEST_P(ComposeRequestTable, ProducesTheExactRequest) {
   const ComposeCase& c = GetParam();
-  // Port 81 must never show up in a direct-form Host line.
+  // Port 81 is not the default, so a direct-form Host line names it.
   HttpDownloader fields("files.test", 81, "C:\\cache dir\\a b.swf");
   fields.proxyTargetUrl = c.proxyTargetUrl;
   fields.proxyUser = c.proxyUser;
@@ -39,23 +40,23 @@ TEST_P(ComposeRequestTable, ProducesTheExactRequest) {
 INSTANTIATE_TEST_SUITE_P(
     Direct, ComposeRequestTable,
     testing::Values(
-        ComposeCase{"AbsoluteUrl", nullptr, nullptr, nullptr, "http://files.test/ad/1.swf", 0,
-                    "GET http://files.test/ad/1.swf HTTP/1.0\r\nHost: files.test\r\n\r\n"},
+        ComposeCase{"PathAndQuery", nullptr, nullptr, nullptr, "/ad/1.swf?v=2", 0,
+                    "GET /ad/1.swf?v=2 HTTP/1.0\r\nHost: files.test:81\r\n\r\n"},
         ComposeCase{"SpacesBecomePlus", nullptr, nullptr, nullptr, "/a b/c d", 0,
-                    "GET /a+b/c+d HTTP/1.0\r\nHost: files.test\r\n\r\n"},
+                    "GET /a+b/c+d HTTP/1.0\r\nHost: files.test:81\r\n\r\n"},
         ComposeCase{"PlusAndPercentUnchanged", nullptr, nullptr, nullptr, "/a+b/c%20d", 0,
-                    "GET /a+b/c%20d HTTP/1.0\r\nHost: files.test\r\n\r\n"},
+                    "GET /a+b/c%20d HTTP/1.0\r\nHost: files.test:81\r\n\r\n"},
         // localPath goes in unchanged: its space is not replaced.
         ComposeCase{"NullTargetRequestsLocalPath", nullptr, nullptr, nullptr, nullptr, 0,
-                    "GET C:\\cache dir\\a b.swf HTTP/1.0\r\nHost: files.test\r\n\r\n"},
+                    "GET C:\\cache dir\\a b.swf HTTP/1.0\r\nHost: files.test:81\r\n\r\n"},
         ComposeCase{"NegativeOffsetNoRange", nullptr, nullptr, nullptr, "/f", -5,
-                    "GET /f HTTP/1.0\r\nHost: files.test\r\n\r\n"},
+                    "GET /f HTTP/1.0\r\nHost: files.test:81\r\n\r\n"},
         ComposeCase{"OffsetOne", nullptr, nullptr, nullptr, "/f", 1,
-                    "GET /f HTTP/1.0\r\nHost: files.test\r\nRange: bytes=1-\r\n\r\n"},
+                    "GET /f HTTP/1.0\r\nHost: files.test:81\r\nRange: bytes=1-\r\n\r\n"},
         ComposeCase{"Offset300", nullptr, nullptr, nullptr, "/f", 300,
-                    "GET /f HTTP/1.0\r\nHost: files.test\r\nRange: bytes=300-\r\n\r\n"},
+                    "GET /f HTTP/1.0\r\nHost: files.test:81\r\nRange: bytes=300-\r\n\r\n"},
         ComposeCase{"CredentialsWithoutProxyUrl", nullptr, "u", "p", "/f", 0,
-                    "GET /f HTTP/1.0\r\nHost: files.test\r\n"
+                    "GET /f HTTP/1.0\r\nHost: files.test:81\r\n"
                     "Proxy-authorization: Basic dTpw\r\n\r\n"}),
     CaseName);
 
@@ -121,6 +122,17 @@ TEST(ComposeRequest, RequestThatDoesNotFitIsRefused) {
   const std::string hugeUrl = "http://origin.test/" + std::string(5000, 'x');
   fields.proxyTargetUrl = hugeUrl.c_str();
   EXPECT_EQ(ComposeRequest(fields, nullptr, 0, untouched), kRequestTooLong);
+}
+
+TEST(ComposeRequest, DirectHostLineNamesThePortUnlessItIs80) {
+  const std::pair<std::int32_t, const char*> cases[] = {
+      {80, "Host: h\r\n"}, {0, "Host: h\r\n"}, {8080, "Host: h:8080\r\n"}};
+  for (const auto& [port, hostLine] : cases) {
+    HttpDownloader fields("h", port, "/f");
+    std::string request;
+    ASSERT_EQ(ComposeRequest(fields, "/f", 0, request), kOk);
+    EXPECT_EQ(request, std::string("GET /f HTTP/1.0\r\n") + hostLine + "\r\n") << port;
+  }
 }
 
 TEST(HttpDownloaderFields, PortAtOrBelowZeroBecomes80) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace razara {
 namespace fs = std::filesystem;
@@ -9,7 +10,7 @@ namespace fs = std::filesystem;
 FolderSnapshot TakeSnapshot(const std::string& folder) {
   FolderSnapshot snapshot;
   std::error_code error;
-  fs::directory_iterator it(fs::u8path(folder), error);
+  fs::directory_iterator it(fs::u8path(folder), error);  // razara's paths are UTF-8 throughout
   for (; !error && it != fs::directory_iterator(); it.increment(error)) {
     FileState state;
     std::error_code ignored;
@@ -26,6 +27,9 @@ FolderSnapshot TakeSnapshot(const std::string& folder) {
 namespace {
 
 constexpr char kListName[] = "FileList.xml";
+// Beyond this many entries the report shows only the first and last kReportEnds.
+constexpr std::size_t kLongReport = 40;
+constexpr std::size_t kReportEnds = 10;
 
 const char* Change(const std::string& name, const FolderSnapshot& before, const FileState& now,
                    bool listSaved) {
@@ -46,22 +50,50 @@ void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSna
                       const FolderSnapshot& after, bool listSaved) {
   std::fprintf(out, "Cache folder: %s\n", folder.c_str());
   if (after.empty()) {
-    std::fprintf(out, "  (%s)\n", fs::exists(fs::u8path(folder)) ? "empty" : "does not exist");
+    bool exists = false;
+    try {
+      exists = fs::exists(fs::u8path(folder));
+    } catch (...) {
+    }
+    std::fprintf(out, "  (%s)\n", exists ? "empty" : "does not exist");
     return;
   }
+  std::vector<std::string> rows;
+  std::map<std::string, int> counts;
   int fetched = 0;
+  char row[64];
   for (const auto& [name, state] : after) {
     const char* change = Change(name, before, state, listSaved);
+    ++counts[change];
     if (!state.isFile) {
-      std::fprintf(out, "  %-14s %12s  %s\n", change, "(folder)", name.c_str());
-      continue;
+      std::snprintf(row, sizeof row, "  %-14s %12s  ", change, "(folder)");
+    } else {
+      if (name != kListName && change[0] == 'f') ++fetched;
+      std::snprintf(row, sizeof row, "  %-14s %12llu  ", change,
+                    static_cast<unsigned long long>(state.size));
     }
-    if (name != kListName && change[0] == 'f') ++fetched;
-    std::fprintf(out, "  %-14s %12llu  %s\n", change, static_cast<unsigned long long>(state.size),
-                 name.c_str());
+    rows.push_back(row + name);
   }
   for (const auto& [name, state] : before) {
-    if (after.count(name) == 0) std::fprintf(out, "  %-14s %12s  %s\n", "gone", "", name.c_str());
+    if (after.count(name) != 0) continue;
+    ++counts["gone"];
+    std::snprintf(row, sizeof row, "  %-14s %12s  ", "gone", "");
+    rows.push_back(row + name);
+  }
+  // A long list is summarised: its first and last entries and the counts of each kind.
+  if (rows.size() > kLongReport) {
+    for (std::size_t i = 0; i < kReportEnds; ++i) std::fprintf(out, "%s\n", rows[i].c_str());
+    std::fprintf(out, "  ... %zu more ...\n", rows.size() - 2 * kReportEnds);
+    for (std::size_t i = rows.size() - kReportEnds; i < rows.size(); ++i) {
+      std::fprintf(out, "%s\n", rows[i].c_str());
+    }
+    std::string summary;
+    for (const auto& [change, count] : counts) {
+      summary += (summary.empty() ? "" : ", ") + std::to_string(count) + " " + change;
+    }
+    std::fprintf(out, "Entries: %zu (%s)\n", rows.size(), summary.c_str());
+  } else {
+    for (const auto& line : rows) std::fprintf(out, "%s\n", line.c_str());
   }
   std::fprintf(out, "Files fetched in this call: %d\n", fetched);
 }

@@ -81,20 +81,18 @@ int main(int argc, char** argv) {
     response.set_content(sample::GetAdReply(base, names), "text/xml; charset=utf-8");
   });
 
-  // The library asks for its files with the absolute URL as the request target, so match the
-  // file name at the end of the path, whatever precedes "/ads/".
-  server.Get(R"(.*/ads/([^/]+))",
-             [&](const httplib::Request& request, httplib::Response& response) {
-               const std::string name = request.matches[1];
-               const auto content = sample::ReadAd(options.ads, name);
-               std::printf("GET %s: %s\n", name.c_str(), content ? "sent" : "not found");
-               std::fflush(stdout);
-               if (!content) {
-                 response.status = 404;
-                 return;
-               }
-               response.set_content(*content, ContentType(name));
-             });
+  // The library asks for its files by path: "/ads/NAME".
+  server.Get(R"(/ads/([^/]+))", [&](const httplib::Request& request, httplib::Response& response) {
+    const std::string name = request.matches[1];
+    const auto content = sample::ReadAd(options.ads, name);
+    std::printf("GET %s: %s\n", name.c_str(), content ? "sent" : "not found");
+    std::fflush(stdout);
+    if (!content) {
+      response.status = 404;
+      return;
+    }
+    response.set_content(*content, ContentType(name));
+  });
 
   if (options.port == 0) {
     port = server.bind_to_any_port("127.0.0.1");

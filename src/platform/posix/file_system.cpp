@@ -1,5 +1,6 @@
 // File-system probes, moves, syncs and the folder lock with POSIX calls.
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,7 +53,11 @@ std::int64_t FileSize(const char* path) {
   return static_cast<std::int64_t>(info.st_size);
 }
 
-bool ReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool ReplaceFile(const char* from, const char* to) {
+  if (std::rename(from, to) == 0) return true;
+  NoteSystemError();
+  return false;
+}
 
 bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
 
@@ -76,22 +81,27 @@ bool ListFiles(const char* folder, std::vector<std::string>& names) {
 bool MakeFolder(const char* path) {
   if (::mkdir(path, 0777) == 0) return true;
   struct stat info {};
-  return errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+  if (errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  NoteSystemError();
+  return false;
 }
 
 bool SyncFiles(const std::vector<std::string>& paths) {
   if (paths.empty()) return true;
   const Descriptor first(OpenRetrying(paths.front().c_str(), O_RDONLY));
-  if (first.get() < 0) return false;
-  if (paths.size() == 1) return ::fdatasync(first.get()) == 0;
   // Every file of a batch lies in the same folder, so one flush of that file system covers them
   // all; it reports a write-back error of any of them.
-  return ::syncfs(first.get()) == 0;
+  const bool synced = first.get() >= 0 &&
+                      (paths.size() == 1 ? ::fdatasync(first.get()) : ::syncfs(first.get())) == 0;
+  if (!synced) NoteSystemError();
+  return synced;
 }
 
 bool SyncFolder(const char* path) {
   const Descriptor folder(OpenRetrying(path, O_RDONLY | O_DIRECTORY));
-  return folder.get() >= 0 && ::fsync(folder.get()) == 0;
+  const bool synced = folder.get() >= 0 && ::fsync(folder.get()) == 0;
+  if (!synced) NoteSystemError();
+  return synced;
 }
 
 FileLock::~FileLock() {
@@ -102,7 +112,10 @@ FileLock::~FileLock() {
 bool FileLock::Acquire(const char* path) {
   if (handle_ != kNone) return true;
   const int fd = OpenRetrying(path, O_RDWR | O_CREAT, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    NoteSystemError();
+    return false;
+  }
   // flock rather than fcntl: its lock belongs to the open file, so a second thread of the same
   // host waits as another process would (an fcntl lock is the whole process's and would not).
   int locked = -1;
@@ -110,6 +123,7 @@ bool FileLock::Acquire(const char* path) {
     locked = ::flock(fd, LOCK_EX);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
+    NoteSystemError();
     ::close(fd);
     return false;
   }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/http_exchange.h"
+#include "platform/last_error.h"
 
 namespace rz::platform {
 namespace {
@@ -65,6 +66,16 @@ bool Set(CURL* handle, CURLoption option, Value value) {
   return curl_easy_setopt(handle, option, value) == CURLE_OK;
 }
 
+// curl's words for the failure, and the system's reason under it when there is one.
+void NoteTransferError(CURL* handle, CURLcode code) {
+  std::string text = std::string("curl: ") + curl_easy_strerror(code);
+  long osError = 0;
+  if (curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
+    text += " (" + SocketErrorText(static_cast<int>(osError)) + ")";
+  }
+  NoteErrorText(text);
+}
+
 }  // namespace
 
 bool PostForReply(const char* method, const std::string& url,
@@ -108,7 +119,10 @@ bool PostForReply(const char* method, const std::string& url,
   if (!configured) return false;
 
   // Any status counts: a fault or an error page is still the service's reply.
-  if (curl_easy_perform(handle) != CURLE_OK) return false;
+  if (const CURLcode performed = curl_easy_perform(handle); performed != CURLE_OK) {
+    NoteTransferError(handle, performed);
+    return false;
+  }
   reply = std::move(received);
   return true;
 }

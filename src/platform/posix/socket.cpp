@@ -3,6 +3,7 @@
 // early cannot kill the host with SIGPIPE; getaddrinfo limited to AF_INET, because gethostbyname
 // is not thread-safe here. Failures report errno values as the positive platform codes.
 #include "platform/socket.h"
+#include "platform/last_error.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -124,6 +125,7 @@ bool ConnectIPv4(SocketHandle socket, std::uint32_t address, int port) {
     return true;
   }
   if (errno != EINTR) {
+    NoteSocketError();
     return false;
   }
   // An interrupted connect goes on in the background; wait for its outcome.
@@ -132,12 +134,18 @@ bool ConnectIPv4(SocketHandle socket, std::uint32_t address, int port) {
   entry.events = POLLOUT;
   while (::poll(&entry, 1, -1) < 0) {
     if (errno != EINTR) {
+      NoteSocketError();
       return false;
     }
   }
   int soError = 0;
   socklen_t size = sizeof soError;
-  return ::getsockopt(ToFd(socket), SOL_SOCKET, SO_ERROR, &soError, &size) == 0 && soError == 0;
+  if (::getsockopt(ToFd(socket), SOL_SOCKET, SO_ERROR, &soError, &size) == 0 && soError == 0) {
+    return true;
+  }
+  if (soError != 0) errno = soError;
+  NoteSocketError();
+  return false;
 }
 
 WaitResult WaitReadable(SocketHandle socket, int micros, int& error) {
@@ -153,6 +161,7 @@ long SendOnce(SocketHandle socket, const char* data, int count) {
   do {
     sent = ::send(ToFd(socket), data, static_cast<std::size_t>(count), MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
+  if (sent < 0) NoteSocketError();
   return static_cast<long>(sent);
 }
 
@@ -161,6 +170,7 @@ long ReceiveOnce(SocketHandle socket, char* buffer, int capacity) {
   do {
     received = ::recv(ToFd(socket), buffer, static_cast<std::size_t>(capacity), 0);
   } while (received < 0 && errno == EINTR);
+  if (received < 0) NoteSocketError();
   return static_cast<long>(received);
 }
 

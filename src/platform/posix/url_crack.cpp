@@ -75,6 +75,7 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
   out.host.assign(url, hostBegin, hostEnd - hostBegin);
   out.port = port;
   out.hostOffset = hostBegin;
+  out.pathOffset = authorityEnd;
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/xml_document.h"
+#include "platform/last_error.h"
 
 namespace rz::platform {
 namespace {
@@ -188,11 +189,14 @@ bool XmlDocument::Save(const std::string& path) {
   // Written here rather than by libxml2, so that every failure is seen (a short write, a full
   // disk at flush or close) and none is printed.
   File file(std::fopen(path.c_str(), "wb"));
-  if (!file) return false;
   const auto bytes = static_cast<std::size_t>(size);
-  if (std::fwrite(serialised.get(), 1, bytes, file.get()) != bytes) return false;
-  if (std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0) return false;
-  return std::fclose(file.release()) == 0;
+  if (!file || std::fwrite(serialised.get(), 1, bytes, file.get()) != bytes ||
+      std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0 ||
+      std::fclose(file.release()) != 0) {
+    NoteRuntimeError();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace rz::platform

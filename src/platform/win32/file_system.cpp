@@ -1,5 +1,6 @@
 // File-system probes, moves, flushes and the folder lock with the Win32 API.
 #include "platform/file_system.h"
+#include "platform/last_error.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -75,7 +76,9 @@ std::int64_t FileSize(const char* path) {
 bool ReplaceFile(const char* from, const char* to) {
   // Written through: the move is on disk when the call returns, so a list saved after it never
   // names a file a power cut could take back.
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+  NoteSystemError();
+  return false;
 }
 
 bool RemoveFile(const char* path) {
@@ -98,6 +101,7 @@ bool ListFiles(const char* folder, std::vector<std::string>& names) {
 
 bool MakeFolder(const char* path) {
   if (CreateDirectoryA(path, nullptr) != 0) return true;
+  NoteSystemError();
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -106,7 +110,10 @@ bool SyncFiles(const std::vector<std::string>& paths) {
   for (const auto& path : paths) {
     const Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE || FlushFileBuffers(file.get()) == 0) return false;
+    if (file.get() == INVALID_HANDLE_VALUE || FlushFileBuffers(file.get()) == 0) {
+      NoteSystemError();
+      return false;
+    }
   }
   return true;
 }
@@ -122,13 +129,17 @@ bool FileLock::Acquire(const char* path) {
   if (handle_ != kNone) return true;
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) {
+    NoteSystemError();
+    return false;
+  }
   // One byte far past the end: the lock excludes other holders without making any byte of the
   // file unreadable. On a synchronous handle the call waits until the lock is granted.
   OVERLAPPED at{};
   at.Offset = 0xFFFFFFFEu;
   at.OffsetHigh = 0x7FFFFFFFu;
   if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) == 0) {
+    NoteSystemError();
     CloseHandle(file);
     return false;
   }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/http_exchange.h"
+#include "platform/last_error.h"
 #include "platform/win32/com_util.h"
 
 namespace rz::platform {
@@ -33,14 +34,21 @@ std::size_t Utf8Length(std::wstring_view text) {
   return static_cast<std::size_t>(bytes);
 }
 
+// True for success; a failure's result is kept as the reason.
+bool Succeeded(HRESULT result) {
+  if (SUCCEEDED(result)) return true;
+  NoteResultCode(result);
+  return false;
+}
+
 }  // namespace
 
 bool PostForReply(const char* method, const std::string& url,
                   const std::array<RequestHeader, 3>& headers, const std::string& body,
                   ReplyText& reply) {
   ComPtr<IXMLHTTPRequest> request;
-  if (FAILED(CoCreateInstance(kXmlHttpRequestClass, nullptr, CLSCTX_INPROC_SERVER,
-                              kXmlHttpRequestInterface, request.outVoid())) ||
+  if (!Succeeded(CoCreateInstance(kXmlHttpRequestClass, nullptr, CLSCTX_INPROC_SERVER,
+                                  kXmlHttpRequestInterface, request.outVoid())) ||
       !request) {
     return false;
   }
@@ -52,7 +60,8 @@ bool PostForReply(const char* method, const std::string& url,
     Variant async = Variant::FromBool(false);
     Variant user = Variant::FromText(L"");
     Variant password = Variant::FromText(L"");
-    if (FAILED(request->open(verb.get(), target.get(), async.get(), user.get(), password.get()))) {
+    if (!Succeeded(
+            request->open(verb.get(), target.get(), async.get(), user.get(), password.get()))) {
       return false;
     }
   }
@@ -66,20 +75,24 @@ bool PostForReply(const char* method, const std::string& url,
     const bool isLength = lstrcmpiA(header.name, "Content-Length") == 0;
     const Bstr name(Widen(header.name));
     const Bstr value(Widen(isLength ? wireLength : header.value));
-    if (FAILED(request->setRequestHeader(name.get(), value.get()))) return false;
+    if (!Succeeded(request->setRequestHeader(name.get(), value.get()))) return false;
   }
 
   {
     // Returns once the whole response is in, or the transfer failed.
     Variant content = Variant::FromText(wideBody);
-    if (FAILED(request->send(content.get()))) return false;
+    if (!Succeeded(request->send(content.get()))) return false;
   }
 
   // Any status counts, a fault or an error page included; but a connection closed before any
   // status line came back is a broken transfer, not an empty reply. (Wine's object reports such
   // a send as a success, with status 0.)
   long status = 0;
-  if (FAILED(request->get_status(&status)) || status < 100 || status > 999) return false;
+  if (!Succeeded(request->get_status(&status))) return false;
+  if (status < 100 || status > 999) {
+    NoteErrorText("no HTTP status line came back (status " + std::to_string(status) + ")");
+    return false;
+  }
   Bstr text;
   if (FAILED(request->get_responseText(text.out()))) return false;
   reply.assign(text.view());

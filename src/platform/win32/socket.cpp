@@ -1,6 +1,7 @@
 // Winsock 2 behind the socket seam. Failures report WSAGetLastError codes as the positive
 // platform codes.
 #include "platform/socket.h"
+#include "platform/last_error.h"
 
 #include <winsock2.h>
 
@@ -85,8 +86,11 @@ bool ConnectIPv4(SocketHandle socket, std::uint32_t address, int port) {
   target.sin_family = AF_INET;
   target.sin_port = ::htons(static_cast<u_short>(port & 0xFFFF));
   target.sin_addr.s_addr = address;
-  return ::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
-         0;
+  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+    return true;
+  }
+  NoteSocketError();
+  return false;
 }
 
 WaitResult WaitReadable(SocketHandle socket, int micros, int& error) {
@@ -98,11 +102,15 @@ WaitResult WaitWritable(SocketHandle socket, int micros, int& error) {
 }
 
 long SendOnce(SocketHandle socket, const char* data, int count) {
-  return ::send(ToSocket(socket), data, count, 0);
+  const int sent = ::send(ToSocket(socket), data, count, 0);
+  if (sent == SOCKET_ERROR) NoteSocketError();
+  return sent;
 }
 
 long ReceiveOnce(SocketHandle socket, char* buffer, int capacity) {
-  return ::recv(ToSocket(socket), buffer, capacity, 0);
+  const int received = ::recv(ToSocket(socket), buffer, capacity, 0);
+  if (received == SOCKET_ERROR) NoteSocketError();
+  return received;
 }
 
 }  // namespace rz::platform

@@ -22,6 +22,12 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
   if (parts.dwHostNameLength > url.size() - out.hostOffset) return false;
   out.host.assign(parts.lpszHostName, parts.dwHostNameLength);
   out.port = parts.nPort;
+  // Extra information was not asked for apart, so whatever follows the path's start belongs to
+  // it; a URL without a path may leave the pointer null.
+  const char* path = parts.lpszUrlPath;
+  const bool pathInside =
+      path != nullptr && path >= begin + out.hostOffset && path <= begin + url.size();
+  out.pathOffset = pathInside ? static_cast<std::size_t>(path - begin) : url.size();
   return true;
 }
 

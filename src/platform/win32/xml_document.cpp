@@ -4,6 +4,7 @@
 
 #include "platform/win32/com_util.h"
 #include "platform/xml_document.h"
+#include "platform/last_error.h"
 
 namespace rz::platform {
 namespace {
@@ -128,9 +129,14 @@ bool XmlDocument::ForEachAdListChild(const std::function<bool(const AdListChild&
 bool XmlDocument::Save(const std::string& path) {
   if (!impl_ || !impl_->loaded) return false;
   const Variant target = Variant::FromText(win32::Widen(path));
-  if (FAILED(impl_->doc->save(target.get()))) return false;
+  if (const HRESULT saved = impl_->doc->save(target.get()); FAILED(saved)) {
+    NoteResultCode(saved);
+    return false;
+  }
   // The object's result is not trusted alone: the file must be there.
-  return GetFileAttributesW(V_BSTR(&target.get())) != INVALID_FILE_ATTRIBUTES;
+  if (GetFileAttributesW(V_BSTR(&target.get())) != INVALID_FILE_ATTRIBUTES) return true;
+  NoteSystemError();
+  return false;
 }
 
 }  // namespace rz::platform

@@ -1,0 +1,138 @@
+#include "entry/diagnostics.h"
+
+#include <string>
+
+#include "entry/results.h"
+#include "platform/debug_output.h"
+#include "platform/last_error.h"
+
+namespace rz::diag {
+namespace {
+
+// A line stays well within what a debug-output reader takes in one message (4092 bytes);
+// a longer URL is cut, with "..." to show it.
+constexpr std::size_t kMaxLineBytes = 1024;
+constexpr std::size_t kMaxPartBytes = 400;
+
+void Append(std::string& line, std::string_view part) {
+  if (part.size() <= kMaxPartBytes) {
+    line.append(part);
+    return;
+  }
+  line.append(part.substr(0, kMaxPartBytes - 3)).append("...");
+}
+
+void Emit(std::string& line) {
+  if (line.size() > kMaxLineBytes) line.resize(kMaxLineBytes);
+  platform::DebugOutput(line);
+}
+
+std::string Concerning(std::string_view stage, std::string_view what) {
+  std::string line(kLinePrefix);
+  line.append(stage).append(" ");
+  Append(line, what);
+  return line;
+}
+
+std::string Concerning(std::string_view stage, std::string_view url, std::string_view name) {
+  std::string line = Concerning(stage, url);
+  line.append(" -> ");
+  Append(line, name);
+  return line;
+}
+
+// " failed: <why> (<platform reason>)", the reason only when one was noted.
+void AppendFailure(std::string& line, std::string_view why) {
+  line.append(" failed: ");
+  Append(line, why);
+  const std::string reason = platform::TakeLastError();
+  if (!reason.empty()) {
+    line.append(" (");
+    Append(line, reason);
+    line.append(")");
+  }
+}
+
+const char* ResultMeaning(int result) {
+  switch (result) {
+    case kRefreshed:
+      return "every listed file is present and FileList.xml was saved";
+    case kQueryFailed:
+      return "the query failed";
+    case kDownloadFailed:
+      return "a listed file could not be downloaded";
+    case kSaveFailed:
+      return "FileList.xml could not be saved";
+    default:
+      return "unknown result";
+  }
+}
+
+}  // namespace
+
+void FetchStarting(std::string_view url, std::string_view name) {
+  platform::ForgetLastError();
+  std::string line = Concerning("fetch", url, name);
+  Emit(line);
+}
+
+void FetchResumed(std::string_view url, std::string_view name, std::int64_t offset) {
+  std::string line = Concerning("fetch", url, name);
+  line.append(" resumed from byte ").append(std::to_string(offset));
+  Emit(line);
+}
+
+void DownloadFailed(std::string_view url, std::string_view name, Status status) {
+  std::string line = Concerning("download", url, name);
+  line.append(" failed: ")
+      .append(std::to_string(status))
+      .append(" (")
+      .append(StatusMeaning(status));
+  // A positive status is itself the platform's code; otherwise the reason noted where it failed.
+  const std::string reason =
+      status > 0 ? platform::SocketErrorText(status) : platform::TakeLastError();
+  if (status > 0) platform::ForgetLastError();
+  if (!reason.empty()) {
+    line.append("; ");
+    Append(line, reason);
+  }
+  line.append(")");
+  Emit(line);
+}
+
+void EntryRefused(std::string_view entry, std::string_view why) {
+  std::string line = Concerning("download", entry);
+  AppendFailure(line, why);
+  Emit(line);
+}
+
+void QueryFailed(std::string_view serviceUrl, std::string_view why) {
+  std::string line = Concerning("query", serviceUrl.empty() ? "(no service URL)" : serviceUrl);
+  AppendFailure(line, why);
+  Emit(line);
+}
+
+void SaveFailed(std::string_view path, std::string_view why) {
+  std::string line = Concerning("save", path);
+  AppendFailure(line, why);
+  Emit(line);
+}
+
+void StageThrew(std::string_view stage, std::string_view what) {
+  std::string line(kLinePrefix);
+  line.append(stage).append(" failed: an exception ended the stage (");
+  Append(line, what);
+  line.append(")");
+  Emit(line);
+}
+
+void CallStarting() { platform::ForgetLastError(); }
+
+void CallEnded(int result) {
+  std::string line(kLinePrefix);
+  line.append("result ").append(std::to_string(result)).append(" (").append(ResultMeaning(result));
+  line.append(")");
+  Emit(line);
+}
+
+}  // namespace rz::diag

@@ -1,0 +1,48 @@
+// The library's own lines in the platform's debug output: one per failure, naming the stage, what
+// it concerned, the status and its meaning and the platform's reason; one per milestone (a fetch
+// starts, a fetch resumes, the call ends). Nothing is written per chunk beyond the receiver's
+// progress line, and on Linux nothing at all unless RAZARA_DEBUG is set.
+//
+// Every line starts with "RazaRa: ", so that a reader can tell them from the progress lines:
+//   RazaRa: fetch http://h/a.mp4 -> a.mp4
+//   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
+//   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -808 (server answered 404)
+//   RazaRa: download http://127.0.0.1:1/a.mp4 -> a.mp4 failed: -1004 (connection failed;
+//           errno 111: Connection refused)                               [one line]
+//   RazaRa: query http://h/AdService.asmx failed: exchange failed (curl: ...)
+//   RazaRa: save /opt/host/Tavrin/RazaRa/FileList.xml failed: cannot be written (errno 28: ...)
+//   RazaRa: result 2 (a listed file could not be downloaded)
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "download/status_codes.h"
+
+namespace rz::diag {
+
+// The prefix of every line; a reader tells milestone and failure lines from progress by it.
+inline constexpr std::string_view kLinePrefix = "RazaRa: ";
+
+// A fetch of `url` into the cache file `name` begins. Forgets any platform reason left over.
+void FetchStarting(std::string_view url, std::string_view name);
+// The fetch goes on from `offset` bytes already in the cache.
+void FetchResumed(std::string_view url, std::string_view name, std::int64_t offset);
+
+// The fetch failed with an engine status (a code of the table, or a platform code passed on).
+void DownloadFailed(std::string_view url, std::string_view name, Status status);
+// An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
+void EntryRefused(std::string_view entry, std::string_view why);
+
+void QueryFailed(std::string_view serviceUrl, std::string_view why);
+void SaveFailed(std::string_view path, std::string_view why);
+
+// An exception ended `stage` ("query", "download" or "save"); `what` is its own text.
+void StageThrew(std::string_view stage, std::string_view what);
+
+// A call begins: forgets any platform reason an earlier call left on this thread. No line.
+void CallStarting();
+// The call returns `result`.
+void CallEnded(int result);
+
+}  // namespace rz::diag

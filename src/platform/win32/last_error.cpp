@@ -1,0 +1,114 @@
+// Failure reasons on Windows: Winsock and Win32 codes and HRESULTs with their FormatMessage
+// text, and errno values of the C runtime's file streams.
+#include "platform/last_error.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/last_error_store.h"
+
+namespace rz::platform {
+namespace {
+
+using detail::ErrorKind;
+
+// WinINet's codes (12001..12175) have their texts in wininet.dll, not in the system's table;
+// an HRESULT made from one of them is looked up there as well.
+bool IsWinInetCode(DWORD code) {
+  const DWORD plain = HRESULT_FACILITY(code) == FACILITY_WIN32 ? HRESULT_CODE(code) : code;
+  return plain >= 12001 && plain <= 12175;
+}
+
+// URL moniker results (FACILITY_INTERNET) that MSXML's request object returns; the system's
+// message table has no text for them.
+const char* InternetResultText(DWORD code) {
+  switch (code) {
+    case 0x800C0002:
+      return "the URL is not valid";
+    case 0x800C0003:
+      return "no session could be opened";
+    case 0x800C0004:
+      return "cannot connect to the server";
+    case 0x800C0005:
+      return "the server or resource was not found";
+    case 0x800C0006:
+      return "the object was not found";
+    case 0x800C0007:
+      return "the data is not available";
+    case 0x800C0008:
+      return "the download failed";
+    case 0x800C000E:
+      return "a security problem";
+    default:
+      return nullptr;
+  }
+}
+
+std::string MessageText(DWORD code) {
+  if (const char* text = InternetResultText(code)) return text;
+  std::array<char, 256> buffer{};
+  DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  HMODULE source = nullptr;
+  DWORD lookup = code;
+  if (IsWinInetCode(code)) {
+    source = GetModuleHandleA("wininet.dll");
+    if (source != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    if (HRESULT_FACILITY(code) == FACILITY_WIN32) lookup = HRESULT_CODE(code);
+  }
+  DWORD length = FormatMessageA(flags, source, lookup, 0, buffer.data(),
+                                static_cast<DWORD>(buffer.size()), nullptr);
+  // The texts end in a full stop and a line break; the line they go into has its own end.
+  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                        buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
+    --length;
+  }
+  return length > 0 ? std::string(buffer.data(), length) : std::string("no text for this code");
+}
+
+std::string Hex(long value) {
+  std::array<char, 16> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), "0x%08lX", static_cast<unsigned long>(value));
+  return buffer.data();
+}
+
+}  // namespace
+
+void NoteRuntimeError() { detail::Note(ErrorKind::kRuntime, errno); }
+void NoteSocketError() { detail::Note(ErrorKind::kSocket, ::WSAGetLastError()); }
+void NoteSystemError() { detail::Note(ErrorKind::kSystem, static_cast<long>(::GetLastError())); }
+void NoteResultCode(long hresult) { detail::Note(ErrorKind::kResult, hresult); }
+void NoteErrorText(std::string_view text) { detail::Note(ErrorKind::kText, 0, text); }
+
+void ForgetLastError() { detail::Current() = detail::LastError{}; }
+
+std::string TakeLastError() {
+  const detail::LastError error = detail::Current();
+  ForgetLastError();
+  const DWORD code = static_cast<DWORD>(error.code);
+  switch (error.kind) {
+    case ErrorKind::kNone:
+      return {};
+    case ErrorKind::kRuntime:
+      return "errno " + std::to_string(error.code) + ": " +
+             std::strerror(static_cast<int>(error.code));
+    case ErrorKind::kSocket:
+      return SocketErrorText(static_cast<int>(error.code));
+    case ErrorKind::kSystem:
+      return "Win32 error " + std::to_string(code) + ": " + MessageText(code);
+    case ErrorKind::kResult:
+      return "HRESULT " + Hex(error.code) + ": " + MessageText(code);
+    case ErrorKind::kText:
+      return error.text.data();
+  }
+  return {};
+}
+
+std::string SocketErrorText(int code) {
+  return "Winsock error " + std::to_string(code) + ": " + MessageText(static_cast<DWORD>(code));
+}
+
+}  // namespace rz::platform
