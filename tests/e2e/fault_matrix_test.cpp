@@ -366,6 +366,9 @@ TEST_P(Resume, Row) {
   const std::string staging = folder_->CacheDir() + ".staging/";
   CallAndCheck(Listing(env, {"big.bin"}), 2, true);
   EXPECT_EQ(ListFolder(staging).size(), row.validator.empty() ? 1u : 3u) << "lock, part, record";
+  // Kept data of an entry the list no longer names goes once every listed file is in place.
+  ASSERT_TRUE(WriteFile(staging + "gone.bin.part", "gone") &&
+              WriteFile(staging + "gone.bin.rec", ""));
 
   CallAndCheck(Listing(env, {"big.bin"}), 0, true, *row.file);
   EXPECT_TRUE(ReadFile(folder_->CachePath("big.bin")) == *row.file) << "not the server's file";
