@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "download/my_socket.h"
 #include "download/status_codes.h"
@@ -13,6 +15,11 @@ namespace rz {
 // Told the bytes received so far and the expected total after every chunk;
 // kStoppedByCallback (-813) stops the download.
 using ProgressCallback = std::int32_t (*)(std::int32_t received, std::int32_t expectedTotal);
+
+// Told, once the response header was accepted and before any body byte is written, the whole
+// file's length (-1 when unknown) and its validator (empty when there is none). Anything but kOk
+// refuses the response: nothing is written and ReceiveToFile returns kHttpRefused.
+using HeaderCallback = Status (*)(void* context, std::int64_t total, std::string_view validator);
 
 class HttpDownloader {
  public:
@@ -45,6 +52,11 @@ class HttpDownloader {
   const char* proxyPassword = nullptr;
   std::int32_t ownsStrings = 0;
   std::unique_ptr<MySocket> connection;
+  // A request with a resume offset carries this validator in an If-Range line, so that a server
+  // whose file changed answers with the whole new file instead of a range of it.
+  const char* ifRange = nullptr;
+  HeaderCallback headerCallback = nullptr;
+  void* headerContext = nullptr;
 };
 
 }  // namespace rz

@@ -170,6 +170,9 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
     }
     if (offset > 0) {
       composed.append("Range: bytes=").append(std::to_string(offset)).append("-").append(kCrLf);
+      if (fields.ifRange != nullptr && fields.ifRange[0] != '\0') {
+        composed.append("If-Range: ").append(fields.ifRange).append(kCrLf);
+      }
     }
     composed.append(kCrLf);
     if (composed.size() + 1 > kRequestBytes) {

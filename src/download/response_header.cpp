@@ -179,7 +179,35 @@ bool HasTransferCoding(std::string_view header) {
   return coded;
 }
 
+// The one value of a field that must not be repeated; empty when absent or repeated.
+std::string_view SingleValue(std::string_view header, std::string_view name) {
+  std::string_view found;
+  int seen = 0;
+  ForEachField(header, name, [&found, &seen](std::string_view value) {
+    ++seen;
+    found = value;
+  });
+  return seen == 1 ? found : std::string_view();
+}
+
+bool IsPrintable(std::string_view text) {
+  for (const char c : text) {
+    if (c < ' ' || c > '~') return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string ReadValidator(std::string_view header) {
+  for (const std::string_view name : {"ETag", "Last-Modified"}) {
+    const std::string_view value = SingleValue(header, name);
+    if (value.empty() || value.size() > kMaxValidatorBytes || !IsPrintable(value)) continue;
+    if (name == "ETag" && value.substr(0, 2) == "W/") continue;
+    return std::string(value);
+  }
+  return {};
+}
 
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {
   int status = 0;
@@ -193,6 +221,7 @@ Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFra
     return kBadResponseHeader;
   }
   std::int64_t length = field.state == FieldState::kValue ? field.value : -1;
+  std::int64_t total = length;
 
   if (offset > 0) {
     // Only the bytes from the offset on may land at the offset.
@@ -202,6 +231,7 @@ Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFra
     const std::int64_t rangeLength = range.last - range.first + 1;
     if (length >= 0 && length != rangeLength) return kHttpRefused;
     length = rangeLength;
+    total = range.completeLength;
   } else if (status == 206) {
     // A part of the file, offered as if it were the whole.
     return kHttpRefused;
@@ -214,6 +244,8 @@ Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFra
   framing.status = status;
   framing.contentLength = length;
   framing.expectedTotal = length >= 0 ? static_cast<std::int32_t>(length + base) : 0;
+  framing.total = total;
+  framing.validator = ReadValidator(header);
   return kOk;
 }
 

@@ -71,11 +71,22 @@ struct ContentRangeField {
 };
 ContentRangeField ReadContentRange(std::string_view header);
 
-// How the body of an accepted response is delimited.
+// Bound on a validator worth keeping: longer ones are not resumed from.
+inline constexpr std::size_t kMaxValidatorBytes = 256;
+
+// The validator that ties kept bytes to the version of the file they came from: the ETag when
+// the header carries one strong ETag, else its one Last-Modified value. Empty when there is none,
+// when the field is repeated, or when the value is too long or holds control characters: such a
+// response cannot be resumed safely. A weak ETag ("W/...") never matches in an If-Range line.
+std::string ReadValidator(std::string_view header);
+
+// How the body of an accepted response is delimited, and what identifies the file it belongs to.
 struct BodyFraming {
   int status = 0;
   std::int64_t contentLength = -1;  // -1: the body ends when the server closes the connection
   std::int32_t expectedTotal = 0;   // contentLength + resume offset, 0 when the length is unknown
+  std::int64_t total = -1;          // the whole file's length; -1 when unknown
+  std::string validator;            // ReadValidator of the header
 };
 
 // Judges a complete header for a request made with `offset` (a Range request when above 0):

@@ -70,12 +70,12 @@ class OutputFile {
 
 // One progress line: the whole-number percentage and "%", or the fixed text when the total is
 // unknown.
-void ReportProgress(std::int32_t byteCount, std::int32_t expectedTotal) {
+void ReportProgress(std::int64_t byteCount, std::int32_t expectedTotal) {
   if (expectedTotal == 0) {
     platform::DebugOutput(platform::UnknownLengthProgressText());
     return;
   }
-  const std::int64_t percent = static_cast<std::int64_t>(byteCount) * 100 / expectedTotal;
+  const std::int64_t percent = byteCount * 100 / expectedTotal;
   std::array<char, 260> text{};
   const auto written = std::to_chars(text.data(), text.data() + text.size() - 1, percent);
   *written.ptr = '%';
@@ -132,6 +132,11 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
       if (header.complete()) {
         result = JudgeResponseHeader(header.text(), offset, framing);
         if (result != kOk) break;
+        if (headerCallback != nullptr &&
+            headerCallback(headerContext, framing.total, framing.validator) != kOk) {
+          result = kHttpRefused;
+          break;
+        }
       }
     }
 
@@ -153,7 +158,8 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
     const bool stopRequested =
         progress != nullptr && progress(byteCount, framing.expectedTotal) == kStoppedByCallback;
     if (pollCallback != nullptr) pollCallback();
-    ReportProgress(byteCount, framing.expectedTotal);
+    // The percentage counts the whole file, the bytes kept from before included.
+    ReportProgress((offset > 0 ? offset : 0) + byteCount, framing.expectedTotal);
 
     // The announced length ends the body at once: no waiting for the server's close.
     if (complete) break;

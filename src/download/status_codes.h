@@ -38,7 +38,8 @@ enum StatusCode : Status {
   // The server answered with status 404. Nothing of the response is written. ReceiveToFile.
   kHttpNotFound = -808,
   // The server answered with a status other than 2xx and 404 (3xx, 4xx, 5xx), or, when resuming,
-  // not with 206 and a Content-Range that starts at the offset. Nothing is written. ReceiveToFile.
+  // not with 206 and a Content-Range that starts at the offset, or the HeaderCallback refused the
+  // response. Nothing is written. ReceiveToFile.
   kHttpRefused = -809,
   // The response header is unreadable: longer than the 64 KiB bound, no readable status line,
   // Content-Length fields that disagree, a length of 2 GiB or more, a transfer coding (such as

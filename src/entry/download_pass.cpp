@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "cache/cache_folder.h"
+#include "cache/kept_part.h"
 #include "download/http_downloader.h"
 #include "entry/cache_paths.h"
 #include "entry/diagnostics.h"
@@ -12,10 +14,6 @@
 
 namespace rz {
 namespace {
-
-// A fetch writes here first and is renamed over the final name only once it is complete, so a
-// file under its final name is always whole.
-constexpr char kPartSuffix[] = ".part";
 
 // The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
 // text holds it somewhere.
@@ -37,25 +35,67 @@ std::string RequestTarget(const std::string& requestUrl, const platform::Cracked
   return target;
 }
 
-// Fetches `requestUrl` from host:port into partPath, then moves it to localPath. Every step runs
-// in order and a failed one ends the fetch with its status; the connection is always closed and
-// the part file never survives a failure.
-Status Fetch(const std::string& host, std::int32_t port, const std::string& requestUrl,
-             const std::string& partPath, const std::string& localPath) {
-  HttpDownloader downloader(host.c_str(), port, partPath.c_str());
+// One request for `target` from host:port into the staged file, from `offset` on. Every step
+// runs in order and a failed one ends the attempt with its status; the connection is always
+// closed.
+Status Attempt(const std::string& host, std::int32_t port, const std::string& target,
+               const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset) {
+  HttpDownloader downloader(host.c_str(), port, stagedPath.c_str());
+  if (offset > 0) downloader.ifRange = part.validator().c_str();
+  if (canStage) {
+    part.Begin(offset);
+    downloader.headerCallback = &KeptPart::OnHeader;
+    downloader.headerContext = &part;
+  }
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there.
   Status status = downloader.Connect();
-  if (status >= 0) status = downloader.SendRequest(requestUrl.c_str(), 0);
-  if (status == kOk) status = downloader.ReceiveToFile(nullptr, partPath.c_str(), 0);
+  if (status >= 0) status = downloader.SendRequest(target.c_str(), offset);
+  if (status == kOk && !canStage) status = kFileOpenFailed;
+  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
   const Status closed = downloader.Disconnect();
-  if (status == kOk) status = closed;
-  // A part file that cannot take its final name is a file that could not be written.
-  if (status == kOk && !platform::ReplaceFile(partPath.c_str(), localPath.c_str())) {
-    status = kFileWriteFailed;
+  return status == kOk ? closed : status;
+}
+
+// Asks host:port for `target` into the staged file of `fileName`, then hands it to the cache's
+// next commit. Bytes a failed fetch kept are continued when the server vouches for them, else the
+// file is fetched whole. A continuation the server refuses (a changed file, a server that ignores
+// ranges) costs one more request for the whole file, never a failed entry and never a file joined
+// from two versions. A fetch that fails after body bytes arrived keeps them for the next refresh;
+// any other failure leaves nothing staged.
+Status Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
+             const std::string& requestUrl, const std::string& target, const std::string& fileName,
+             const std::string& localPath) {
+  std::string stagedPath;
+  // Without the folder's lock nothing may be written; the request still goes out, and the fetch
+  // fails where its file would have been opened, as it does when the cache folder is missing.
+  const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
+  KeptPart part(stagedPath);
+  const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
+  Status status = kOk;
+  if (offset > 0) {
+    diag::FetchResumed(requestUrl, fileName, offset);
+    status = Attempt(host, port, target, stagedPath, true, part, offset);
+    // An answer that refused the continuation touched nothing. An unreadable one counts as a
+    // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
+    // else may have failed half-way through the body, whose bytes are kept for the next try.
+    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound ||
+                                              status == kBadResponseHeader);
+    if (status != kOk && !refused) {
+      part.KeepOrDiscard();
+      return status;
+    }
   }
-  if (status != kOk) platform::RemoveFile(partPath.c_str());
-  return status;
+  if (offset <= 0 || status != kOk) {
+    status = Attempt(host, port, target, stagedPath, canStage, part, 0);
+    if (status != kOk) {
+      if (canStage) part.KeepOrDiscard();
+      return status;
+    }
+  }
+  part.Finished();
+  // A fetch that cannot be committed is a file that could not be written.
+  return cache.Staged(fileName, stagedPath, localPath) ? kOk : kFileWriteFailed;
 }
 
 // One failure line for an entry that fails before any fetch, and the pass's false.
@@ -64,8 +104,8 @@ bool Refused(const std::string& entry, std::string_view why) {
   return false;
 }
 
-// Settles one entry, its file named in `cacheDir`: true when the file is present afterwards.
-bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
+// Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
+bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   platform::CrackedUrl parts;
@@ -80,48 +120,43 @@ bool SettleEntry(const std::string& cacheDir, const std::string& entry) {
     return Refused(entry, "no file name after the last '/'");
   }
   const std::string fileName = requestUrl.substr(slash + 1);
-  // "." and ".." name the cache folder and its parent, never a file (and Windows drops trailing
-  // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
-  if (fileName.find_first_not_of('.') == std::string::npos) {
-    return Refused(entry, "the file name after the last '/' is only dots");
+  if (!CacheFolder::IsUsableName(fileName)) {
+    return Refused(entry,
+                   "the file name is only dots, one the cache keeps for itself, or not a plain "
+                   "file name on this system");
   }
 
-  std::string localPath;
-  if (!CachedFilePathIn(cacheDir, fileName, localPath)) {
-    return Refused(entry, "the local path does not fit 259 bytes");
-  }
-  // The part file must fit as well; a name that leaves no room for it is refused like a name
+  // The staged path must fit as well; a name that leaves no room for it is refused like a name
   // that does not fit at all.
-  const std::string partPath = localPath + kPartSuffix;
-  if (partPath.size() > kMaxPathBytes) {
+  std::string localPath;
+  std::string stagedPath;
+  if (!cache.FinalPath(fileName, localPath) || !cache.StagedPath(fileName, stagedPath)) {
     return Refused(entry, "the local path does not fit 259 bytes");
   }
-
-  // An empty regular file is what a failed fetch of older versions used to leave behind, never a
-  // usable ad; it is fetched again. Anything else of that name counts as present.
-  if (platform::ProbePath(localPath.c_str()) == platform::PathState::kPresent) return true;
+  if (cache.IsSettled(fileName, localPath)) return true;
 
   diag::FetchStarting(requestUrl, fileName);
-  const Status fetched =
-      Fetch(parts.host, parts.port, RequestTarget(requestUrl, parts), partPath, localPath);
+  const Status fetched = Fetch(cache, parts.host, parts.port, requestUrl,
+                               RequestTarget(requestUrl, parts), fileName, localPath);
   if (fetched != kOk) diag::DownloadFailed(requestUrl, fileName, fetched);
   return fetched == kOk;
 }
 
 }  // namespace
 
-bool DownloadMissingAds(const AdUrlList& list, const std::string& cacheDir) {
-  if (list.empty()) return true;
-  // Without a folder no entry could be settled, so the pass fails at the first entry either way
-  // and nothing is fetched.
-  if (cacheDir.empty()) {
-    diag::EntryRefused(list.front(), "the cache folder's path cannot be found or does not fit");
-    return false;
-  }
+bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
+  bool ok = true;
   for (const std::string& entry : list) {
-    if (!SettleEntry(cacheDir, entry)) return false;
+    ok = SettleEntry(cache, entry);
+    if (!ok) break;
   }
-  return true;
+  // Files fetched before a failing entry stay cached.
+  if (!cache.Commit()) {
+    return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
+  }
+  // Every listed file is in place: no kept data can serve again.
+  if (ok) cache.PruneKeptParts();
+  return ok;
 }
 
 }  // namespace rz

@@ -5,11 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "entry/cache_paths.h"
+#include "cache/cache_folder.h"
 #include "entry/diagnostics.h"
 #include "entry/download_pass.h"
 #include "entry/results.h"
-#include "platform/file_system.h"
 #include "platform/platform_init.h"
 #include "platform/xml_document.h"
 #include "service/ad_list.h"
@@ -45,28 +44,20 @@ bool Query(const std::string& outsideCardId, const std::string& hardwareCardId,
   return true;
 }
 
-// Save stage: the reply, loaded afresh, replaces FileList.xml in one step. A host reading the
-// file never sees it half-written, and a failed save leaves the previous one intact.
-bool Save(const platform::ReplyText& reply, const std::string& cacheDir) {
+// Save stage: the reply, loaded afresh, replaces FileList.xml in one durable step. A host reading
+// the file never sees it half-written, and a failed save leaves the previous one intact.
+bool Save(const platform::ReplyText& reply, CacheFolder& cache) {
   std::string listPath;
-  if (cacheDir.empty() || !CachedFilePathIn(cacheDir, "FileList.xml", listPath)) {
+  if (!cache.FinalPath(CacheFolder::kFileListName, listPath)) {
     return SaveFailed("FileList.xml", "its path cannot be found or does not fit");
   }
-  const std::string tempPath = listPath + ".tmp";
-  if (tempPath.size() > kMaxPathBytes) return SaveFailed(tempPath, "the path does not fit");
-
   platform::XmlDocument document;
   if (!document.Create()) return SaveFailed(listPath, "the XML document cannot be created");
   if (!document.Load(reply)) return SaveFailed(listPath, "the reply cannot be loaded again");
-  if (!document.Save(tempPath)) {
-    SaveFailed(tempPath, "cannot be written");
-    platform::RemoveFile(tempPath.c_str());
-    return false;
-  }
-  if (!platform::ReplaceFile(tempPath.c_str(), listPath.c_str())) {
-    SaveFailed(listPath, "cannot be replaced");
-    platform::RemoveFile(tempPath.c_str());
-    return false;
+  if (!cache.locked()) return SaveFailed(listPath, "the cache folder cannot be locked");
+  if (!cache.ReplaceFileList(
+          [&](const std::string& tempPath) { return document.Save(tempPath); })) {
+    return SaveFailed(listPath, "cannot be written, flushed or replaced");
   }
   return true;
 }
@@ -97,10 +88,17 @@ int RefreshStages(const char* outsideCardId, const char* hardwareCardId, const c
       })) {
     return kQueryFailed;
   }
-  if (!RunStage("download", [&] { return DownloadMissingAds(list, cacheDir); })) {
+  // The folder's lock is held from the pass to the end of the save, so an overlapping call waits
+  // here and then finds what this one fetched. Without it nothing can be written, and the pass
+  // and the save fail where they would write.
+  CacheFolder cache(cacheDir);
+  if (!RunStage("download", [&] {
+        cache.Lock();
+        return DownloadMissingAds(list, cache);
+      })) {
     return kDownloadFailed;
   }
-  if (!RunStage("save", [&] { return Save(reply, cacheDir); })) return kSaveFailed;
+  if (!RunStage("save", [&] { return Save(reply, cache); })) return kSaveFailed;
   return kRefreshed;
 }
 

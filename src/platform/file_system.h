@@ -1,5 +1,11 @@
-// The few file-system operations the refresh needs beyond the C runtime's streams.
+// The file-system operations the refresh needs beyond the C runtime's streams: probes, moves,
+// folder creation, the cache folder's lock, and the syncs that make a commit survive a power cut.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace rz::platform {
 
@@ -11,11 +17,60 @@ enum class PathState {
 
 PathState ProbePath(const char* path);
 
+// The size of a regular file, or -1 when it cannot be read.
+std::int64_t FileSize(const char* path);
+
 // Moves `from` over `to`, replacing an existing `to` in one step (MoveFileExA with
-// MOVEFILE_REPLACE_EXISTING on Windows, rename elsewhere). False on failure; `to` is then intact.
+// MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH on Windows, rename elsewhere). False on
+// failure; `to` is then intact.
 bool ReplaceFile(const char* from, const char* to);
 
 // Removes a file if it exists. False when something of that name is still there.
 bool RemoveFile(const char* path);
+
+// The names of the files in a folder, subfolders left out. False when it cannot be read.
+bool ListFiles(const char* folder, std::vector<std::string>& names);
+
+// Creates a folder. True when a folder of that name exists afterwards.
+bool MakeFolder(const char* path);
+
+// Makes the data of these files durable: one file is flushed alone (fdatasync); several at once
+// with one flush of their file system (syncfs), which costs one journal commit instead of one per
+// file. FlushFileBuffers on each file on Windows. False when any flush failed.
+bool SyncFiles(const std::vector<std::string>& paths);
+
+// Makes the names in a folder durable after renames (fsync of the folder). Windows writes the
+// moves through already, so there it only reports success.
+bool SyncFolder(const char* path);
+
+// An exclusive lock on a file that the operating system releases when the holder closes it or
+// dies, so it can never go stale: flock on Linux, LockFileEx on Windows. Two threads of one
+// process exclude each other as two processes do.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Opens (or creates) `path` and waits for the exclusive lock. False when the file cannot be
+  // opened or locked.
+  bool Acquire(const char* path);
+  bool held() const { return handle_ != kNone; }
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;
+};
+
+// Whether `name` can only name a plain file in a folder. Windows also reads device names (CON,
+// NUL, COM1, ... with any extension), stream names (':'), wildcard and quoting characters and
+// trailing spaces or dots into a name; such a name is refused there. Every name is plain
+// elsewhere.
+bool IsPlainFileName(std::string_view name);
+
+// The form under which the file system takes two names for one: ASCII case folded on Windows,
+// the name itself elsewhere.
+std::string FileNameKey(std::string_view name);
 
 }  // namespace rz::platform

@@ -2,6 +2,7 @@
 // and calls it, the cache folder it finds beside the host's executable, and the disk faults that
 // need a mount made from outside the Windows program. scripts/test runs the Wine cases once more
 // against the Windows distribution folder (--gtest_filter='*/Wine').
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -9,13 +10,13 @@
 
 #include "host_process.h"
 #include "support/cannot_run.h"
+#include "support/nginx_server.h"
 #include "support/refresh_fixture.h"
 #include "support/tmpfs.h"
 
 namespace rze {
 namespace {
 namespace fs = std::filesystem;
-using rztest::ListFolder;
 using rztest::ReadFile;
 using rztest::ScriptServer;
 
@@ -57,7 +58,8 @@ TEST_P(HostCall, RefreshesTheCacheFolderBesideTheProgram) {
   std::vector<std::string> saved;
   EXPECT_TRUE(rztest::ParseBack(host().CacheDir() + "FileList.xml", saved));
   EXPECT_EQ(saved, flashes);
-  EXPECT_EQ(ListFolder(host().CacheDir()), (std::vector<std::string>{"FileList.xml", "a.bin"}));
+  EXPECT_EQ(rztest::CacheContents(host().CacheDir()),
+            (std::vector<std::string>{"FileList.xml", "a.bin"}));
 }
 
 // The host's duty, not the library's: without the folder nothing is fetched or saved, and the
@@ -85,8 +87,42 @@ TEST_P(HostCall, AFullOrReadOnlyCacheDiskFailsTheDownloadAndLeavesNoPartFile) {
     if (!disk.error().empty()) RZT_CANNOT_RUN(disk.error());
     const RunResult result = Call(url);
     EXPECT_EQ(result.exitCode, 2) << Describe(result);
-    EXPECT_TRUE(ListFolder(host().CacheDir()).empty());
+    EXPECT_TRUE(rztest::CacheContents(host().CacheDir()).empty());
   }
+}
+
+// A host killed half-way through a file (SIGKILL: no clean-up runs) leaves its bytes staged with
+// their record; the next call asks nginx for exactly the rest and ends with the whole file.
+TEST_P(HostCall, ResumesAFileItsKilledHostLeftHalfWay) {
+  if (!rztest::NginxServer::Available()) RZT_CANNOT_RUN("nginx is not installed");
+  // The file trickles out unless a range is asked for, so the host can be killed half-way and
+  // the continuation still comes at once.
+  rztest::NginxServer nginx("location /slow/ { if ($http_range = \"\") { limit_rate 256k; } }");
+  const std::string big = rztest::PatternBytes(1024 * 1024, 3);
+  nginx.WriteFile("slow/big.bin", big);
+  const std::string url = ServiceListing({nginx.BaseUrl() + "/slow/big.bin"});
+  const std::string part = host().CacheDir() + ".staging/big.bin.part";
+  std::error_code error;
+  const auto size = [&] { return static_cast<std::size_t>(fs::file_size(part, error)); };
+  const RunResult killed = host().Run(url, true, std::chrono::seconds(60), [&] {
+    error.clear();
+    return size() >= 256 * 1024 && !error;
+  });
+  ASSERT_TRUE(killed.killed) << Describe(killed);
+  const std::size_t kept = size();
+  ASSERT_LT(kept, big.size());
+
+  const RunResult result = Call(url);
+  ASSERT_EQ(result.exitCode, 0) << Describe(result);
+  EXPECT_TRUE(rztest::ReadFile(host().CacheDir() + "big.bin") == big) << "big.bin differs";
+  // One 206 with exactly the missing bytes.
+  const std::string continuation =
+      " 206 " + std::to_string(big.size() - kept) + " \"bytes=" + std::to_string(kept) + "-\"";
+  int continuations = 0;
+  for (const auto& line : nginx.AccessLogLines()) {
+    if (line.find(continuation) != std::string::npos) ++continuations;
+  }
+  EXPECT_EQ(continuations, 1) << continuation;
 }
 
 std::string HostParamName(const testing::TestParamInfo<Host>& host) { return HostName(host.param); }

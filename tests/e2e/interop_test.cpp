@@ -64,14 +64,14 @@ TEST_P(Interop, FetchesASmallAndALargeFileByteIdentical) {
   ASSERT_EQ(result.exitCode, 0) << Describe(result) << server_->Logs();
   EXPECT_EQ(rztest::ReadFile(folder_->CachePath("small.bin")), small);
   EXPECT_TRUE(rztest::ReadFile(folder_->CachePath("large.bin")) == large) << "large.bin differs";
-  EXPECT_EQ(rztest::ListFolder(folder_->CacheDir()),
+  EXPECT_EQ(rztest::CacheContents(folder_->CacheDir()),
             (std::vector<std::string>{"FileList.xml", "large.bin", "small.bin"}));
 }
 
 TEST_P(Interop, AFileTheServerDoesNotHaveFailsWith2) {
   const RunResult result = Refresh({"missing.bin"});
   EXPECT_EQ(result.exitCode, 2) << Describe(result) << server_->Logs();
-  EXPECT_TRUE(rztest::ListFolder(folder_->CacheDir()).empty());
+  EXPECT_TRUE(rztest::CacheContents(folder_->CacheDir()).empty());
 }
 
 std::string ParamName(const testing::TestParamInfo<Interop::ParamType>& info) {

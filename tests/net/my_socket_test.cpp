@@ -269,8 +269,8 @@ TEST_F(MySocketTest, UnresolvableNameIsReported) {
 }
 
 #ifndef _WIN32
-// With no descriptor left, the socket cannot be created: the platform code comes back as it is
-// and the one line goes to standard output.
+// With no descriptor left, the socket cannot be created: the platform code comes back as it is,
+// the one line goes to standard output, and nothing waits on the missing socket afterwards.
 TEST_F(MySocketTest, SocketCreationFailureReportsThePlatformCode) {
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -284,6 +284,15 @@ TEST_F(MySocketTest, SocketCreationFailureReportsThePlatformCode) {
   EXPECT_EQ(opened, EMFILE);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "MySocket Open Last error: " + std::to_string(EMFILE) + "\n");
+  // The pass goes on to send on the socket that was never made: that must fail at once rather
+  // than wait out the send budget on nothing.
+  const auto start = std::chrono::steady_clock::now();
+  std::int32_t count = 4;
+  EXPECT_EQ(socket.Send("GET ", count), EBADF);
+  std::array<char, 16> buffer{};
+  std::int32_t length = static_cast<std::int32_t>(buffer.size());
+  EXPECT_EQ(socket.Receive(buffer.data(), length), EBADF);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(30));
   EXPECT_EQ(socket.Close(), kOk);
 }
 #endif

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -321,6 +322,45 @@ TEST_F(ResumeTest, AnythingButTheRequestedRangeIsRefused) {
   }
 }
 
+// What the header hook was told, and whether it refuses.
+struct Told {
+  bool refuse = false;
+  int calls = 0;
+  std::int64_t total = 0;
+  std::string validator;
+};
+
+Status Tell(void* context, std::int64_t total, std::string_view validator) {
+  auto* told = static_cast<Told*>(context);
+  ++told->calls;
+  told->total = total;
+  told->validator = std::string(validator);
+  return told->refuse ? kHttpRefused : kOk;
+}
+
+TEST_F(ResumeTest, HeaderHookSeesTheWholeFileAndMayRefuseIt) {
+  for (const bool refuse : {true, false}) {
+    Told told;
+    told.refuse = refuse;
+    ScriptServer server(rztest::Respond(HttpResponse(
+        206, full_.substr(300), {"Content-Range: bytes 300-899/900", "ETag: \"v1\""})));
+    HttpDownloader downloader("127.0.0.1", server.port(), path_.c_str());
+    downloader.ifRange = "\"v1\"";
+    downloader.headerCallback = Tell;
+    downloader.headerContext = &told;
+    ASSERT_EQ(downloader.Connect(), kOk);
+    ASSERT_EQ(downloader.SendRequest("/ad.swf", 300), kOk);
+    EXPECT_EQ(downloader.ReceiveToFile(nullptr, path_.c_str(), 300), refuse ? kHttpRefused : kOk);
+    EXPECT_EQ(downloader.Disconnect(), kOk);
+    EXPECT_EQ(told.calls, 1);
+    EXPECT_EQ(told.total, 900);
+    EXPECT_EQ(told.validator, "\"v1\"");
+    EXPECT_TRUE(SameBytes(Read(path_), refuse ? full_.substr(0, 300) : full_)) << refuse;
+    const std::string request = server.WaitForRequest(0);
+    EXPECT_NE(request.find("Range: bytes=300-\r\nIf-Range: \"v1\"\r\n"), std::string::npos);
+  }
+}
+
 TEST_F(ResumeTest, MissingOrShortFile) {
   ScriptServer server(rztest::Respond(PartialResponse("bytes 300-899/900")));
   const Outcome missing = Download(server, PathOf("missing.bin"), 300);
@@ -374,6 +414,16 @@ TEST_F(ReceiveToFileTest, DebugOutputShowsThePercentage) {
   ::unsetenv("RAZARA_DEBUG");
   EXPECT_EQ(o.result, kOk);
   EXPECT_EQ(lines.substr(lines.size() - 5), "100%\n") << lines;
+  // Resumed at 300, the percentage counts the 300 bytes kept from before.
+  std::ofstream(PathOf("ad.swf"), std::ios::binary | std::ios::trunc) << body.substr(0, 300);
+  ScriptServer rest(
+      rztest::Respond(HttpResponse(206, body.substr(300), {"Content-Range: bytes 300-899/900"})));
+  ::setenv("RAZARA_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Download(rest, PathOf("ad.swf"), 300).result, kOk);
+  const std::string resumed = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(resumed.substr(resumed.size() - 5), "100%\n") << resumed;
+  ::unsetenv("RAZARA_DEBUG");
 }
 #endif
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -115,6 +117,14 @@ std::string MountOverCache(Env& env, const std::string& options, bool readOnly) 
 }
 #endif
 
+Row WindowsRefuses(const char* name, const char* file) {
+  return Row(name)
+      .Reply(Lists({file}))
+      .Result(0)
+      .ResultOnWindows(2)
+      .FileConnections(kWindowsBuild ? 0 : 1);
+}
+
 std::vector<Row> Rows() {
   std::vector<Row> rows = {
       Row("ResetInTheMiddleOfTheBody")
@@ -174,6 +184,35 @@ std::vector<Row> Rows() {
           .Result(0)
           .FileConnections(1),
       Row("SameUrlListedTwice").Reply(Lists({"a.bin", "a.bin"})).Result(0).FileConnections(1),
+      // Names that the fetch of another entry, or the save of the list, once wrote to: each is an
+      // ordinary ad, and no fetch may truncate or move another entry's file.
+      Row("PartNameListedBeforeItsOwner")
+          .Reply(Lists({"a.part", "a"}))
+          .Result(0)
+          .FileConnections(2),
+      Row("PartNameCachedByAnEarlierCall")
+          .Reply(Lists({"a"}))
+          .Prepare([](Env& env) {
+            return WriteFile(env.cacheDir + "a.part", kBody) ? "" : "cannot place a.part";
+          })
+          .Result(0)
+          .FileConnections(1),
+      Row("ListedAsTheListsTemporaryFile")
+          .Reply(Lists({"FileList.xml.tmp"}))
+          .Result(0)
+          .FileConnections(1),
+      // The list would overwrite that ad; the staging folder would pass for one.
+      Row("ListedAsTheList").Reply(Lists({"ads/FileList.xml"})).Result(2).FileConnections(0),
+      Row("ListedAsTheStagingFolder").Reply(Lists({".staging"})).Result(2).FileConnections(0),
+      // What Windows reads into a name: refused there before any request, plain names on Linux.
+      WindowsRefuses("ListedAsTheListInCapitals", "FILELIST.XML"),
+      WindowsRefuses("DeviceName", "CON"),
+      WindowsRefuses("DeviceNameWithExtension", "nul.mp4"),
+      WindowsRefuses("NumberedDeviceName", "LPT9.bin"),
+      WindowsRefuses("StreamName", "a.bin:stream"),
+      WindowsRefuses("WildcardInName", "a*.bin"),
+      WindowsRefuses("PipeInName", "a|b.bin"),
+      WindowsRefuses("TrailingDot", "a.bin."),
   };
 #ifndef _WIN32
   // Rows a Windows program cannot set up, and the one that waits out the 30 s receive budget
@@ -225,32 +264,43 @@ std::map<std::string, std::string> Outside(const fs::path& root) {
   return seen;
 }
 
-// The cache folder holds only whole files: no part file or unfinished list, every ad the
-// server's bytes, and a FileList.xml that parses.
-void ExpectOnlyWholeFiles(const std::string& cacheDir) {
+// The cache folder holds only whole files: every ad the server's bytes and a FileList.xml that
+// parses. Unless `keepsPart`, nothing is staged but the folder's lock. After a result of 0, every
+// file the list names is there: the promise a host relies on.
+void ExpectOnlyWholeFiles(const std::string& cacheDir, int result, const std::string& body,
+                          bool keepsPart) {
   std::error_code error;
   for (fs::directory_iterator it(cacheDir, error), end; !error && it != end; it.increment(error)) {
     const fs::path& path = it->path();
     SCOPED_TRACE(path.filename().u8string());
-    EXPECT_NE(path.extension(), ".part");
-    EXPECT_NE(path.filename(), "FileList.xml.tmp");
-    if (path.filename() == "FileList.xml") {
+    if (path.filename() == ".staging") {
+      const auto staged = ListFolder(path);
+      if (!keepsPart) EXPECT_TRUE(staged.empty() || staged == std::vector<std::string>{"lock"});
+    } else if (path.filename() == "FileList.xml") {
       std::vector<std::string> list;
       EXPECT_TRUE(ParseBack(path, list));
     } else if (it->is_regular_file()) {
-      EXPECT_TRUE(ReadFile(path) == kBody) << "not the served bytes";
+      EXPECT_TRUE(ReadFile(path) == body) << "not the served bytes";
     }
+  }
+  std::vector<std::string> listed;
+  if (result != 0 || !ParseBack(cacheDir + "FileList.xml", listed)) return;
+  for (const auto& url : listed) {
+    const std::string name = url.substr(url.find_last_of("/\\") + 1);
+    EXPECT_TRUE(ReadFile(cacheDir + name) == body) << name << " is listed but not whole";
   }
 }
 
 class FaultTest : public RefreshTest {
  protected:
   // One call with `reply` from the service; checks the result and what it left.
-  void CallAndCheck(const std::string& reply, int expected) {
+  void CallAndCheck(const std::string& reply, int expected, const std::string& body = kBody,
+                    bool keepsPart = false) {
     ScriptServer service(ServiceAnswering(reply));
     const auto before = Outside(root());
-    EXPECT_EQ(Call(service.BaseUrl() + "/AdService.asmx"), expected);
-    ExpectOnlyWholeFiles(cacheDir());
+    const int result = Call(service.BaseUrl() + "/AdService.asmx");
+    EXPECT_EQ(result, expected);
+    ExpectOnlyWholeFiles(cacheDir(), result, body, keepsPart);
     EXPECT_EQ(Outside(root()), before) << "something changed outside the cache folder";
   }
 };
@@ -295,6 +345,116 @@ TEST_F(FaultTest, ServerClosesAfterEachPrefixOfTheResponse) {
   }
   EXPECT_EQ(ReadFile(CachePath("cut.bin")), kBody);
 }
+
+// Two calls on one cache folder at once, as a host's timer and a slow refresh make them: the
+// second waits for the first to finish its pass and save, then finds the file the first fetched.
+// Both succeed, and the file is fetched once and whole.
+TEST_F(FaultTest, OverlappingCallsTakeTurnsAndBothSucceed) {
+  const std::string body = PatternBytes(256 * 1024, 9);
+  const std::string response = HttpResponse(200, body);
+  const std::size_t half = response.size() / 2;
+  ScriptServer files(Script()
+                         .ReadRequest()
+                         .Send(response.substr(0, half))
+                         .Pause(1500ms)
+                         .Send(response.substr(half)));
+  const Env env{files.BaseUrl(), "", cacheDir()};
+  ScriptServer service(ServiceAnswering(Listing(env, {"shared.bin"})));
+  const std::string url = service.BaseUrl() + "/AdService.asmx";
+  int first = -1;
+  int second = -1;
+  std::thread one([&] { first = Call(url); });
+  // The second call starts while the first is half-way through the file.
+  const std::string staged =
+      cacheDir() + ".staging" + (kWindowsBuild ? "\\" : "/") + "shared.bin.part";
+  for (int i = 0; i < 500 && !fs::exists(staged); ++i) std::this_thread::sleep_for(10ms);
+  std::thread two([&] { second = Call(url); });
+  one.join();
+  two.join();
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(files.Connections(), 1);
+  EXPECT_TRUE(ReadFile(CachePath("shared.bin")) == body) << "not the served bytes";
+  ExpectOnlyWholeFiles(cacheDir(), 0, body, false);
+}
+
+// ---- A call cut off half-way through a file, then a call that may continue it ----
+
+const std::string kWhole = PatternBytes(96 * 1024, 5);  // the server's file, version "v1"
+const std::string kNewer = PatternBytes(96 * 1024, 6);  // the file after a change, "v2"
+const std::size_t kHalf = kWhole.size() / 2;
+const std::string kTotal = std::to_string(kWhole.size());
+
+std::string Range(std::size_t first, std::size_t total) {
+  return "Content-Range: bytes " + std::to_string(first) + "-" + std::to_string(total - 1) + "/" +
+         std::to_string(total);
+}
+
+struct ResumeRow {
+  const char* name;
+  std::string validator;    // the field that ties the first call's bytes to "v1"; empty: none
+  std::string answer;       // the answer to the second call's first request
+  int connections;          // file server connections of both calls
+  const std::string* file;  // what the cache holds in the end
+};
+
+void PrintTo(const ResumeRow& row, std::ostream* os) { *os << row.name; }
+
+std::vector<ResumeRow> ResumeRows() {
+  const std::string v1 = "ETag: \"v1\"";
+  const std::string v2 = "ETag: \"v2\"";
+  const std::string rest = kWhole.substr(kHalf);
+  return {
+      {"Continues", v1, HttpResponse(206, rest, {v1, Range(kHalf, kWhole.size())}), 2, &kWhole},
+      {"ContinuesOnLastModified", "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT",
+       HttpResponse(206, rest, {Range(kHalf, kWhole.size())}), 2, &kWhole},
+      {"NothingKeptWithoutValidator", "", HttpResponse(200, kWhole), 2, &kWhole},
+      {"IgnoresRange", v1, HttpResponse(200, kWhole, {v1}), 3, &kWhole},
+      {"FileChanged", v1, HttpResponse(200, kNewer, {v2}), 3, &kNewer},
+      {"ChangedValidatorIn206", v1,
+       HttpResponse(206, kNewer.substr(kHalf), {v2, Range(kHalf, kWhole.size())}), 3, &kNewer},
+      {"WrongRange", v1, HttpResponse(206, kWhole, {v1, Range(0, kWhole.size())}), 3, &kWhole},
+      {"OtherTotal", v1, HttpResponse(206, rest + "+", {v1, Range(kHalf, kWhole.size() + 1)}), 3,
+       &kWhole},
+      {"RangeNotSatisfiable", v1, HttpResponse(416, "", {"Content-Range: bytes */" + kTotal}), 3,
+       &kWhole},
+  };
+}
+
+class Resume : public FaultTest, public testing::WithParamInterface<ResumeRow> {};
+
+TEST_P(Resume, Row) {
+  const ResumeRow& row = GetParam();
+  std::vector<std::string> fields;
+  if (!row.validator.empty()) fields.push_back(row.validator);
+  const std::string cut = HttpResponse(200, kWhole, fields);
+  // The whole file as the server holds it by the second call, for a refetch.
+  if (row.file != &kWhole) fields = {"ETag: \"v2\""};
+  const std::string whole = HttpResponse(200, *row.file, fields);
+  ScriptServer files(
+      {Serves(cut.substr(0, cut.size() - kHalf)), Serves(row.answer), Serves(whole)});
+  const Env env{files.BaseUrl(), "", cacheDir()};
+  const fs::path staging = fs::path(cacheDir()) / ".staging";
+  CallAndCheck(Listing(env, {"big.bin"}), 2, kWhole, true);
+  EXPECT_EQ(ListFolder(staging).size(), row.validator.empty() ? 1u : 3u) << "lock, part, record";
+  // Kept data of an entry the list no longer names goes once every listed file is in place.
+  ASSERT_TRUE(WriteFile(staging / "gone.bin.part", "gone") &&
+              WriteFile(staging / "gone.bin.rec", ""));
+
+  CallAndCheck(Listing(env, {"big.bin"}), 0, *row.file);
+  EXPECT_EQ(files.Connections(), row.connections);
+  const std::string request = files.WaitForRequest(1);
+  const std::size_t at = row.validator.find(' ');
+  const std::string ask = "Range: bytes=" + std::to_string(kHalf) +
+                          "-\r\nIf-Range: " + row.validator.substr(at + 1) + "\r\n";
+  EXPECT_EQ(request.find(ask) != std::string::npos, !row.validator.empty()) << request;
+  EXPECT_EQ(ListFolder(staging), std::vector<std::string>{"lock"}) << "kept data not pruned";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, Resume, testing::ValuesIn(ResumeRows()),
+                         [](const testing::TestParamInfo<ResumeRow>& row) {
+                           return row.param.name;
+                         });
 
 std::string RowName(const testing::TestParamInfo<Row>& row) { return row.param.name; }
 

@@ -73,7 +73,7 @@ TEST_F(Download, FetchesEveryListedFileByteIdenticalAndSavesTheList) {
   std::vector<std::string> saved;
   EXPECT_TRUE(ParseBack(CachePath("FileList.xml"), saved));
   EXPECT_EQ(saved, flashes);
-  EXPECT_EQ(ListFolder(cacheDir()),
+  EXPECT_EQ(CacheContents(cacheDir()),
             (std::vector<std::string>{"FileList.xml", "empty.bin", "large.bin", "small.bin"}));
 
   // An empty file counts as absent, so only that one is asked for again.
@@ -121,7 +121,7 @@ TEST_F(Download, StopsAtAnEntryWithoutAFileNameBeforeAnyRequest) {
   files().WriteFile("later.bin", "never asked for");
   EXPECT_EQ(Call(ServiceListing({FileUrl("ads/"), FileUrl("later.bin")})), 2);
   EXPECT_TRUE(files().AccessLogLines().empty());
-  EXPECT_TRUE(ListFolder(cacheDir()).empty());
+  EXPECT_TRUE(CacheContents(cacheDir()).empty());
 }
 
 TEST_F(Download, StopsAtANameTooLongForTheCacheBeforeAnyRequest) {
@@ -131,7 +131,7 @@ TEST_F(Download, StopsAtANameTooLongForTheCacheBeforeAnyRequest) {
   files().WriteFile(name, "never asked for");
   EXPECT_EQ(Call(ServiceListing({FileUrl(name)})), 2);
   EXPECT_TRUE(files().AccessLogLines().empty());
-  EXPECT_TRUE(ListFolder(cacheDir()).empty());
+  EXPECT_TRUE(CacheContents(cacheDir()).empty());
 }
 
 TEST_F(Download, AFailedStatusLeavesNoFileAndNoPartFile) {
@@ -139,7 +139,7 @@ TEST_F(Download, AFailedStatusLeavesNoFileAndNoPartFile) {
   for (const std::string& url : {FileUrl("missing.bin"), broken.BaseUrl() + "/broken"}) {
     SCOPED_TRACE(url);
     EXPECT_EQ(Call(ServiceListing({url})), 2);
-    EXPECT_TRUE(ListFolder(cacheDir()).empty());
+    EXPECT_TRUE(CacheContents(cacheDir()).empty());
   }
   EXPECT_EQ(RequestsFor("missing.bin"), 1);
   EXPECT_EQ(broken.Connections(), 1);
@@ -151,7 +151,7 @@ TEST_F(Download, ABodyCutShortLeavesNoFile) {
       Script().ReadRequest().Send("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n0123456789"));
   EXPECT_EQ(Call(ServiceListing({cut.BaseUrl() + "/cut.bin"})), 2);
   EXPECT_EQ(cut.Connections(), 1);
-  EXPECT_TRUE(ListFolder(cacheDir()).empty());
+  EXPECT_TRUE(CacheContents(cacheDir()).empty());
 }
 
 TEST_F(Download, StopsAtTheThirdOfFiveAndKeepsTheOldList) {
@@ -170,7 +170,7 @@ TEST_F(Download, StopsAtTheThirdOfFiveAndKeepsTheOldList) {
   EXPECT_EQ(RequestsFor("four.bin"), 0);
   EXPECT_EQ(RequestsFor("five.bin"), 0);
   EXPECT_EQ(ReadFile(CachePath("FileList.xml")), oldList);
-  EXPECT_EQ(ListFolder(cacheDir()),
+  EXPECT_EQ(CacheContents(cacheDir()),
             (std::vector<std::string>{"FileList.xml", "one.bin", "two.bin"}));
 }
 

@@ -24,7 +24,7 @@ TEST_F(QueryAndSave, AnEmptyAdListSavesAListThatParsesBackEmpty) {
   EXPECT_TRUE(ParseBack(CachePath("FileList.xml"), list));
   EXPECT_TRUE(list.empty());
   // The save leaves nothing else behind.
-  EXPECT_EQ(ListFolder(cacheDir()), std::vector<std::string>{"FileList.xml"});
+  EXPECT_EQ(CacheContents(cacheDir()), std::vector<std::string>{"FileList.xml"});
 }
 
 // Replies whose ad list the parser must read exactly. Every file a correct reading lists is
@@ -84,7 +84,7 @@ TEST_F(AdListReplies, RefuseAValueLongerThan259Bytes) {
   const std::string longUrl = "http://127.0.0.1:1/" + std::string(300 - 19, 'a');
   ScriptServer service(ServiceAnswering(GetAdReply({longUrl})));
   EXPECT_EQ(Call(service.BaseUrl() + "/AdService.asmx"), 1);
-  EXPECT_TRUE(ListFolder(cacheDir()).empty());
+  EXPECT_TRUE(CacheContents(cacheDir()).empty());
 }
 
 struct QueryFailure {
@@ -119,7 +119,7 @@ TEST_F(QueryFails, WithResultOneAndTheOldListUntouched) {
     }
     EXPECT_EQ(Call(url), 1);
     EXPECT_EQ(ReadFile(CachePath("FileList.xml")), oldList);
-    EXPECT_EQ(ListFolder(cacheDir()), std::vector<std::string>{"FileList.xml"});
+    EXPECT_EQ(CacheContents(cacheDir()), std::vector<std::string>{"FileList.xml"});
   }
 }
 
@@ -138,8 +138,9 @@ TEST_F(SaveFails, WhenTheTemporaryFileCannotBeWrittenAndKeepsTheOldList) {
   const std::string oldList = GetAdReply({"http://127.0.0.1:1/old.bin"});
   ASSERT_TRUE(WriteFile(CachePath("FileList.xml"), oldList));
   // A non-empty folder in the temporary file's place: neither written nor replaced, even by root.
-  const std::filesystem::path blocker = CachePath("FileList.xml.tmp");
-  ASSERT_TRUE(std::filesystem::create_directory(blocker));
+  const std::filesystem::path blocker =
+      std::filesystem::path(cacheDir()) / ".staging" / "FileList.xml.tmp";
+  ASSERT_TRUE(std::filesystem::create_directories(blocker));
   ASSERT_TRUE(WriteFile(blocker / "keep", "x"));
 
   ScriptServer service(ServiceAnswering(GetAdReply({})));

@@ -1,5 +1,7 @@
 #include "support/refresh_fixture.h"
 
+#include <algorithm>
+
 #include "entry/refresh.h"
 #include "platform/module_path.h"
 #include "platform/reply_text.h"
@@ -26,6 +28,21 @@ Script ServiceAnswering(const std::string& reply) {
 bool ParseBack(const std::filesystem::path& path, std::vector<std::string>& list) {
   list.clear();
   return rz::ParseAdList(rz::platform::ReplyFromUtf8(ReadFile(path)), list) == 0;
+}
+
+std::vector<std::string> CacheContents(const std::filesystem::path& cacheDir) {
+  std::vector<std::string> names;
+  for (const auto& name : ListFolder(cacheDir)) {
+    if (name != ".staging") {
+      names.push_back(name);
+      continue;
+    }
+    for (const auto& staged : ListFolder(cacheDir / name)) {
+      if (staged != "lock") names.push_back(name + "/" + staged);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string PatternBytes(std::size_t size, unsigned seed) {

@@ -29,6 +29,10 @@ Script ServiceAnswering(const std::string& reply);
 // FileList.xml at `path`, parsed back into its ad list; false when it does not parse.
 bool ParseBack(const std::filesystem::path& path, std::vector<std::string>& list);
 
+// The names in a cache folder, sorted. The library's staging folder is left out while it holds
+// nothing but the folder's lock; anything else staged shows as ".staging/<name>".
+std::vector<std::string> CacheContents(const std::filesystem::path& cacheDir);
+
 // `size` bytes that differ from position to position, so that a misplaced block shows.
 std::string PatternBytes(std::size_t size, unsigned seed);
 

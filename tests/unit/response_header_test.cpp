@@ -192,6 +192,24 @@ TEST(JudgeResponseHeader, Table) {
   }
 }
 
+TEST(ReadValidator, TheStrongETagElseLastModified) {
+  const std::string date = "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n";
+  const struct {
+    std::string fields;
+    std::string validator;
+  } cases[] = {
+      {"ETag: \"v1\"\r\n" + date, "\"v1\""},
+      {"etag:  \"v1\" \r\n", "\"v1\""},
+      {"ETag: W/\"v1\"\r\n" + date, "Tue, 08 Dec 2026 10:00:00 GMT"},
+      {"ETag: \"v1\"\r\nETag: \"v2\"\r\n", ""},
+      {"ETag: \"" + std::string(300, 'v') + "\"\r\n", ""},
+      {"Content-Length: 9\r\n", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadValidator("HTTP/1.1 200 OK\r\n" + c.fields + "\r\n"), c.validator) << c.fields;
+  }
+}
+
 // ---- Collecting the header across chunks ----
 
 const std::string kHeader =

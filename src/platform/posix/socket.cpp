@@ -21,6 +21,13 @@ namespace {
 int ToFd(SocketHandle socket) { return static_cast<int>(socket); }
 
 WaitResult WaitFor(SocketHandle socket, short events, int micros, int& error) {
+  // poll() skips a negative descriptor and would sleep out the whole slice, so a socket that was
+  // never created (no descriptors left, a sandbox that forbids sockets) would cost the full send
+  // budget. Fail at once instead, as Winsock's select() does with WSAENOTSOCK.
+  if (socket < 0) {
+    error = EBADF;
+    return WaitResult::kFailed;
+  }
   pollfd entry{};
   entry.fd = ToFd(socket);
   entry.events = events;

@@ -1,4 +1,4 @@
-// File-system probes and moves with _stat, MoveFileExA and DeleteFileA.
+// File-system probes, moves, flushes and the folder lock with the Win32 API.
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 
@@ -6,10 +6,59 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <array>
+#include <cctype>
+#include <memory>
+
 // windows.h maps ReplaceFile to ReplaceFileA; ours is a different function.
 #undef ReplaceFile
 
 namespace rz::platform {
+namespace {
+
+// A file handle closed on every path.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name a device whatever extension follows, and Windows
+// drops trailing spaces before it compares.
+bool IsDeviceName(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  static constexpr std::array<std::string_view, 4> kPlain = {"CON", "PRN", "AUX", "NUL"};
+  for (const auto device : kPlain) {
+    if (EqualsIgnoringCase(base, device)) return true;
+  }
+  if (base.size() != 4 || base[3] < '1' || base[3] > '9') return false;
+  return EqualsIgnoringCase(base.substr(0, 3), "COM") ||
+         EqualsIgnoringCase(base.substr(0, 3), "LPT");
+}
+
+}  // namespace
 
 PathState ProbePath(const char* path) {
   struct _stat64 info {};
@@ -18,8 +67,16 @@ PathState ProbePath(const char* path) {
   return PathState::kPresent;
 }
 
+std::int64_t FileSize(const char* path) {
+  struct _stat64 info {};
+  if (_stat64(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
 bool ReplaceFile(const char* from, const char* to) {
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  // Written through: the move is on disk when the call returns, so a list saved after it never
+  // names a file a power cut could take back.
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
   NoteSystemError();
   return false;
 }
@@ -28,6 +85,78 @@ bool RemoveFile(const char* path) {
   if (DeleteFileA(path) != 0) return true;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool ListFiles(const char* folder, std::vector<std::string>& names) {
+  WIN32_FIND_DATAA found{};
+  const std::string pattern = std::string(folder) + "\\*";
+  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> closer(search, &FindClose);
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found) != 0);
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool MakeFolder(const char* path) {
+  if (CreateDirectoryA(path, nullptr) != 0) return true;
+  NoteSystemError();
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool SyncFiles(const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    const Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE || FlushFileBuffers(file.get()) == 0) {
+      NoteSystemError();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SyncFolder(const char*) { return true; }
+
+FileLock::~FileLock() {
+  // Closing the handle releases the lock.
+  if (handle_ != kNone) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileLock::Acquire(const char* path) {
+  if (handle_ != kNone) return true;
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    NoteSystemError();
+    return false;
+  }
+  // One byte far past the end: the lock excludes other holders without making any byte of the
+  // file unreadable. On a synchronous handle the call waits until the lock is granted.
+  OVERLAPPED at{};
+  at.Offset = 0xFFFFFFFEu;
+  at.OffsetHigh = 0x7FFFFFFFu;
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) == 0) {
+    NoteSystemError();
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool IsPlainFileName(std::string_view name) {
+  if (name.empty() || name.back() == ' ' || name.back() == '.') return false;
+  if (name.find_first_of(":<>\"|*") != std::string_view::npos) return false;
+  return !IsDeviceName(name);
+}
+
+std::string FileNameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
 }
 
 }  // namespace rz::platform

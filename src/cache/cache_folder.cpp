@@ -1,0 +1,120 @@
+// The cache folder: staging, the lock, and the durable commits.
+#include "cache/cache_folder.h"
+
+#include <string_view>
+#include <utility>
+
+#include "entry/cache_paths.h"
+#include "platform/module_path.h"
+
+namespace rz {
+namespace {
+
+// A staged fetch is "<name>.part" in the staging folder; the list is written as
+// "FileList.xml.tmp" there. No entry name can make one stand for the other.
+constexpr char kPartSuffix[] = ".part";
+constexpr std::string_view kKeptSuffixes[] = {".part", ".rec", ".rec.tmp"};
+constexpr char kListTempName[] = "FileList.xml.tmp";
+constexpr char kLockName[] = "lock";
+
+// A batch is committed once it holds this much, so one sync covers many small files while a host
+// killed in the middle of a long pass loses little of what it fetched.
+constexpr std::int64_t kCommitBytes = 8 * 1024 * 1024;
+constexpr std::size_t kCommitFiles = 256;
+
+}  // namespace
+
+CacheFolder::CacheFolder(std::string dir) : dir_(std::move(dir)) {
+  if (!dir_.empty()) staging_ = dir_ + kStagingName + platform::kPathSeparator;
+}
+
+bool CacheFolder::Lock() {
+  if (staging_.empty() || staging_.size() > kMaxPathBytes) return false;
+  // The folder is made without its trailing separator, which Windows does not accept there.
+  const std::string folder = staging_.substr(0, staging_.size() - 1);
+  if (!platform::MakeFolder(folder.c_str())) return false;
+  return lock_.Acquire((staging_ + kLockName).c_str());
+}
+
+bool CacheFolder::IsUsableName(const std::string& name) {
+  // "." and ".." name the cache folder and its parent, never a file (and Windows drops trailing
+  // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
+  if (name.find_first_not_of('.') == std::string::npos) return false;
+  if (!platform::IsPlainFileName(name)) return false;
+  const std::string key = platform::FileNameKey(name);
+  // The list would overwrite an ad of that name, and the staging folder would pass as one.
+  return key != platform::FileNameKey(kFileListName) && key != platform::FileNameKey(kStagingName);
+}
+
+bool CacheFolder::FinalPath(const std::string& name, std::string& path) const {
+  return !dir_.empty() && CachedFilePathIn(dir_, name, path);
+}
+
+bool CacheFolder::StagedPath(const std::string& name, std::string& path) const {
+  return !staging_.empty() && CachedFilePathIn(staging_, name + kPartSuffix, path);
+}
+
+bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPath) const {
+  if (pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  return platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent;
+}
+
+bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
+                         const std::string& finalPath) {
+  pending_.push_back({stagedPath, finalPath});
+  pendingKeys_.insert(platform::FileNameKey(name));
+  const std::int64_t size = platform::FileSize(stagedPath.c_str());
+  pendingBytes_ += size > 0 ? size : 0;
+  if (pendingBytes_ < kCommitBytes && pending_.size() < kCommitFiles) return true;
+  return Commit();
+}
+
+bool CacheFolder::Commit() {
+  if (pending_.empty()) return true;
+  std::vector<std::string> staged;
+  staged.reserve(pending_.size());
+  for (const auto& file : pending_) staged.push_back(file.staged);
+  // Data first, then names: a file takes its final name only once its bytes are on disk.
+  bool ok = platform::SyncFiles(staged);
+  for (const auto& file : pending_) {
+    ok = ok && platform::ReplaceFile(file.staged.c_str(), file.final.c_str());
+    // Whatever could not be moved is thrown away, never left to pass for whole later.
+    if (!ok) platform::RemoveFile(file.staged.c_str());
+  }
+  ok = platform::SyncFolder(dir_.c_str()) && ok;
+  pending_.clear();
+  pendingKeys_.clear();
+  pendingBytes_ = 0;
+  return ok;
+}
+
+void CacheFolder::PruneKeptParts() {
+  if (!locked() || !pending_.empty()) return;
+  std::vector<std::string> names;
+  platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);
+  for (const std::string& name : names) {
+    for (const std::string_view suffix : kKeptSuffixes) {
+      if (name.size() > suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        platform::RemoveFile((staging_ + name).c_str());
+        break;
+      }
+    }
+  }
+}
+
+bool CacheFolder::ReplaceFileList(const std::function<bool(const std::string&)>& write) {
+  std::string listPath;
+  std::string tempPath;
+  if (!locked() || !FinalPath(kFileListName, listPath) ||
+      !CachedFilePathIn(staging_, kListTempName, tempPath)) {
+    return false;
+  }
+  const bool ok = write(tempPath) && platform::SyncFiles({tempPath}) &&
+                  platform::ReplaceFile(tempPath.c_str(), listPath.c_str()) &&
+                  platform::SyncFolder(dir_.c_str());
+  if (!ok) platform::RemoveFile(tempPath.c_str());
+  return ok;
+}
+
+}  // namespace rz

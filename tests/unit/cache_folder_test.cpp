@@ -1,0 +1,130 @@
+// The cache folder's own rules: which entry names it refuses on each build, that no entry's
+// staged file can be another entry's file, and that its lock makes a second holder wait.
+#include "cache/cache_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace rz {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+struct NameRow {
+  const char* name;
+  bool onLinux;
+  bool onWindows;
+};
+
+TEST(CacheFolderNames, RefusesOnlyWhatCannotBeAPlainAdFile) {
+  const NameRow rows[] = {
+      {"a.mp4", true, true},
+      // Names a fetch or a save uses inside staging are ordinary entries.
+      {"a.part", true, true},
+      {"FileList.xml.tmp", true, true},
+      {"lock", true, true},
+      // The list itself and the staging folder, as the file system compares names.
+      {"FileList.xml", false, false},
+      {"filelist.XML", true, false},
+      {".staging", false, false},
+      {".Staging", true, false},
+      {"..", false, false},
+      {"...", false, false},
+      // Devices, with or without an extension, and what Windows reads into a name.
+      {"CON", true, false},
+      {"nul.mp4", true, false},
+      {"Com1.swf", true, false},
+      {"LPT9", true, false},
+      {"AUX .txt", true, false},
+      {"COM0", true, true},
+      {"CONSOLE.mp4", true, true},
+      {"a.mp4:stream", true, false},
+      {"a<b", true, false},
+      {"a>b", true, false},
+      {"a\"b", true, false},
+      {"a|b", true, false},
+      {"a*", true, false},
+      {"a.mp4 ", true, false},
+      {"a.mp4.", true, false},
+      // '?' is kept: the file cannot be created on Windows and that entry fails there.
+      {"a.mp4?v=2", true, true},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(CacheFolder::IsUsableName(row.name), kWindows ? row.onWindows : row.onLinux)
+        << "'" << row.name << "'";
+  }
+}
+
+class CacheFolderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    root_ =
+        fs::temp_directory_path() /
+        ("rz-cache-folder-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + std::to_string(++counter) + "-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    ASSERT_TRUE(fs::create_directories(root_));
+    dir_ = root_.string() + static_cast<char>(fs::path::preferred_separator);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  fs::path root_;
+  std::string dir_;
+};
+
+TEST_F(CacheFolderTest, NoStagedFileIsEverAnEntrysFile) {
+  CacheFolder cache(dir_);
+  const char* names[] = {"a", "a.part", "a.part.part", "FileList.xml.tmp", "lock", "a.rec"};
+  std::set<std::string> paths;
+  for (const char* name : names) {
+    std::string final;
+    std::string staged;
+    ASSERT_TRUE(cache.FinalPath(name, final));
+    ASSERT_TRUE(cache.StagedPath(name, staged));
+    EXPECT_TRUE(paths.insert(final).second) << final;
+    EXPECT_TRUE(paths.insert(staged).second) << staged;
+  }
+}
+
+TEST_F(CacheFolderTest, ASecondHolderWaitsForTheFirstToLetGo) {
+  auto first = std::make_unique<CacheFolder>(dir_);
+  ASSERT_TRUE(first->Lock());
+  std::atomic<bool> released{false};
+  std::atomic<bool> lockedTooEarly{false};
+  std::thread second([&] {
+    CacheFolder other(dir_);
+    EXPECT_TRUE(other.Lock());
+    lockedTooEarly = !released;
+  });
+  std::this_thread::sleep_for(300ms);
+  released = true;
+  first.reset();
+  second.join();
+  EXPECT_FALSE(lockedTooEarly) << "the second holder did not wait";
+}
+
+TEST_F(CacheFolderTest, WithoutTheFolderNothingIsLockedOrSaved) {
+  CacheFolder cache(dir_ + "missing" + static_cast<char>(fs::path::preferred_separator));
+  EXPECT_FALSE(cache.Lock());
+  EXPECT_FALSE(cache.ReplaceFileList([](const std::string&) { return true; }));
+}
+
+}  // namespace
+}  // namespace rz

@@ -1,0 +1,42 @@
+// The resume record's text: what reads back, and what is refused (and so discards kept bytes).
+#include "cache/resume_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace rz {
+namespace {
+
+TEST(ResumeRecord, ReadsBackWhatWasWritten) {
+  const ResumeRecord written{"\"5f1-64\"", 98304, 49152, "b0f3"};
+  ResumeRecord read;
+  ASSERT_TRUE(ParseResumeRecord(FormatResumeRecord(written), read));
+  EXPECT_EQ(read.validator, written.validator);
+  EXPECT_EQ(read.total, written.total);
+  EXPECT_EQ(read.kept, written.kept);
+  EXPECT_EQ(read.boot, written.boot);
+}
+
+TEST(ResumeRecord, AnythingElseIsRefused) {
+  const std::string good = FormatResumeRecord({"\"v1\"", 900, 300, ""});
+  const std::string cases[] = {
+      "",
+      good.substr(0, good.size() - 1),  // cut inside the last line
+      good + "extra\n",
+      "rovirezevade-resume 2" + good.substr(good.find('\n')),
+      FormatResumeRecord({"", 900, 300, ""}),
+      FormatResumeRecord({"\"v1\"", 0, 0, ""}),
+      FormatResumeRecord({"\"v1\"", 900, 901, ""}),
+      FormatResumeRecord({"\"v1\"", 2147483648, 0, ""}),
+      FormatResumeRecord({"\"v\x01\"", 900, 300, ""}),
+      FormatResumeRecord({std::string(257, 'v'), 900, 300, ""}),
+  };
+  for (const std::string& text : cases) {
+    ResumeRecord read;
+    EXPECT_FALSE(ParseResumeRecord(text, read)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace rz
