@@ -42,8 +42,9 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed = ComposeRequest(
-      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword}, target, offset, request);
+  const Status composed =
+      ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange},
+                     target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }

@@ -17,6 +17,7 @@ struct RequestFields {
   const char* proxyTargetUrl = nullptr;
   const char* proxyUser = nullptr;
   const char* proxyPassword = nullptr;
+  const char* ifRange = nullptr;  // the validator a resumed request names in If-Range
 };
 
 // The request text HttpDownloader::SendRequest sends for these fields, target and offset. kOk,

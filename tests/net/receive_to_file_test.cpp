@@ -355,7 +355,8 @@ TEST_F(ResumeTest, HeaderHookSeesTheWholeFileAndMayRefuseIt) {
     EXPECT_EQ(told.calls, 1);
     EXPECT_EQ(told.total, 900);
     EXPECT_EQ(told.validator, "\"v1\"");
-    EXPECT_TRUE(SameBytes(Read(path_), refuse ? full_.substr(0, 300) : full_)) << refuse;
+    EXPECT_TRUE(SameBytes(rztest::ReadFile(path_), refuse ? full_.substr(0, 300) : full_))
+        << refuse;
     const std::string request = server.WaitForRequest(0);
     EXPECT_NE(request.find("Range: bytes=300-\r\nIf-Range: \"v1\"\r\n"), std::string::npos);
   }
@@ -415,7 +416,7 @@ TEST_F(ReceiveToFileTest, DebugOutputShowsThePercentage) {
   EXPECT_EQ(o.result, kOk);
   EXPECT_EQ(lines.substr(lines.size() - 5), "100%\n") << lines;
   // Resumed at 300, the percentage counts the 300 bytes kept from before.
-  std::ofstream(PathOf("ad.swf"), std::ios::binary | std::ios::trunc) << body.substr(0, 300);
+  ASSERT_TRUE(rztest::WriteFile(PathOf("ad.swf"), body.substr(0, 300)));
   ScriptServer rest(
       rztest::Respond(HttpResponse(206, body.substr(300), {"Content-Range: bytes 300-899/900"})));
   ::setenv("RAZARA_DEBUG", "1", 1);

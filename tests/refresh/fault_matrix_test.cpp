@@ -275,7 +275,9 @@ void ExpectOnlyWholeFiles(const std::string& cacheDir, int result, const std::st
     SCOPED_TRACE(path.filename().u8string());
     if (path.filename() == ".staging") {
       const auto staged = ListFolder(path);
-      if (!keepsPart) EXPECT_TRUE(staged.empty() || staged == std::vector<std::string>{"lock"});
+      if (!keepsPart) {
+        EXPECT_TRUE(staged.empty() || staged == std::vector<std::string>{"lock"});
+      }
     } else if (path.filename() == "FileList.xml") {
       std::vector<std::string> list;
       EXPECT_TRUE(ParseBack(path, list));
