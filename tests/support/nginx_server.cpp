@@ -5,6 +5,7 @@
 
 #include "support/files.h"
 #include "support/script_server.h"
+#include "support/server_process.h"
 #include "support/test_socket.h"
 
 #include <cerrno>
@@ -77,13 +78,6 @@ std::string Config(const std::string& prefix, const std::string& docRoot, std::u
   return c.str();
 }
 
-bool Answers(std::uint16_t port) {
-  const socket_t sock = ConnectLoopback(port);
-  if (sock == kInvalidSocket) return false;
-  CloseSocket(sock);
-  return true;
-}
-
 }  // namespace
 
 bool NginxServer::Available() { return access(kNginx, X_OK) == 0; }
@@ -118,57 +112,12 @@ bool NginxServer::Start(const std::string& serverBlockExtra) {
   WriteText(conf, Config(prefix_, docRoot_, port_, serverBlockExtra));
 
   const std::string errorLog = prefix_ + "/logs/error.log";
-  const std::string stderrLog = prefix_ + "/logs/stderr.log";
-  std::vector<std::string> args = {kNginx, "-p", prefix_, "-c", conf, "-e", errorLog};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  // Only standard input, output and error reach nginx: sockets the test holds must not be kept
-  // open by another process.
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, stderrLog.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  const int rc = posix_spawn(&pid_, kNginx, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    throw std::runtime_error("cannot start " + std::string(kNginx));
-  }
-
-  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;  // exited, most likely because the port was taken
-      return false;
-    }
-    if (Answers(port_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  Stop();
-  return false;
+  pid_ = SpawnServer({kNginx, "-p", prefix_, "-c", conf, "-e", errorLog}, environ,
+                     prefix_ + "/logs/stderr.log");
+  return WaitUntilAnswering(pid_, port_, kStartLimit);
 }
 
-void NginxServer::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  pid_ = -1;
-}
+void NginxServer::Stop() { StopServer(pid_, kStopLimit); }
 
 std::string NginxServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 

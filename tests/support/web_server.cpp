@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "support/script_server.h"
+#include "support/server_process.h"
 #include "support/test_socket.h"
 
 extern char** environ;
@@ -127,13 +128,6 @@ void MakeDir(const std::string& path) {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
-bool Answers(std::uint16_t port) {
-  const socket_t sock = ConnectLoopback(port);
-  if (sock == kInvalidSocket) return false;
-  CloseSocket(sock);
-  return true;
-}
-
 }  // namespace
 
 const char* WebServer::Name(WebServerKind kind) { return RowOf(kind).name; }
@@ -178,59 +172,14 @@ bool WebServer::Start() {
     }
     if (!replaced) env.emplace_back(*e);
   }
-  std::vector<char*> argv;
   std::vector<char*> envp;
-  for (auto& a : args) argv.push_back(a.data());
   for (auto& e : env) envp.push_back(e.data());
-  argv.push_back(nullptr);
   envp.push_back(nullptr);
-
-  // Only standard input, output and error reach the server: sockets the test holds must not be
-  // kept open by another process.
-  const std::string output = dir_ + "/output.log";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  const int rc = posix_spawn(&pid_, row.program, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    pid_ = -1;
-    throw std::runtime_error(std::string("cannot start ") + row.program);
-  }
-
-  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;  // exited, most likely because the port was taken
-      return false;
-    }
-    if (Answers(port_)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  Stop();
-  return false;
+  pid_ = SpawnServer(args, envp.data(), dir_ + "/output.log");
+  return WaitUntilAnswering(pid_, port_, kStartLimit);
 }
 
-void WebServer::Stop() {
-  if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-  int status = 0;
-  while (waitpid(pid_, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  pid_ = -1;
-}
+void WebServer::Stop() { StopServer(pid_, kStopLimit); }
 
 std::string WebServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
