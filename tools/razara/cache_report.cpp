@@ -12,6 +12,8 @@ FolderSnapshot TakeSnapshot(const std::string& folder) {
   std::error_code error;
   fs::directory_iterator it(fs::u8path(folder), error);  // razara's paths are UTF-8 throughout
   for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    // The library's own staging folder holds no ad; a host never reads it.
+    if (it->path().filename() == ".staging") continue;
     FileState state;
     std::error_code ignored;
     state.isFile = it->is_regular_file(ignored);
