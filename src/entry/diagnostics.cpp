@@ -53,6 +53,13 @@ void AppendFailure(std::string& line, std::string_view why) {
   }
 }
 
+// "<stage> <what> failed: <why> (<platform reason>)".
+void StageFailed(std::string_view stage, std::string_view what, std::string_view why) {
+  std::string line = Concerning(stage, what);
+  AppendFailure(line, why);
+  Emit(line);
+}
+
 const char* ResultMeaning(int result) {
   switch (result) {
     case kRefreshed:
@@ -101,22 +108,14 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status) 
 }
 
 void EntryRefused(std::string_view entry, std::string_view why) {
-  std::string line = Concerning("download", entry);
-  AppendFailure(line, why);
-  Emit(line);
+  StageFailed("download", entry, why);
 }
 
 void QueryFailed(std::string_view serviceUrl, std::string_view why) {
-  std::string line = Concerning("query", serviceUrl.empty() ? "(no service URL)" : serviceUrl);
-  AppendFailure(line, why);
-  Emit(line);
+  StageFailed("query", serviceUrl.empty() ? "(no service URL)" : serviceUrl, why);
 }
 
-void SaveFailed(std::string_view path, std::string_view why) {
-  std::string line = Concerning("save", path);
-  AppendFailure(line, why);
-  Emit(line);
-}
+void SaveFailed(std::string_view path, std::string_view why) { StageFailed("save", path, why); }
 
 void StageThrew(std::string_view stage, std::string_view what) {
   std::string line(kLinePrefix);
