@@ -32,4 +32,7 @@ inline void Note(ErrorKind kind, long code, std::string_view text = {}) {
   error.text[length] = '\0';
 }
 
+// The record as it stands, forgotten on the way out.
+LastError Take();
+
 }  // namespace rz::platform::detail

@@ -23,14 +23,8 @@ std::string ErrnoText(long code) {
 void NoteRuntimeError() { detail::Note(ErrorKind::kRuntime, errno); }
 void NoteSocketError() { detail::Note(ErrorKind::kSocket, errno); }
 void NoteSystemError() { detail::Note(ErrorKind::kSystem, errno); }
-void NoteResultCode(long hresult) { detail::Note(ErrorKind::kResult, hresult); }
-void NoteErrorText(std::string_view text) { detail::Note(ErrorKind::kText, 0, text); }
-
-void ForgetLastError() { detail::Current() = detail::LastError{}; }
-
 std::string TakeLastError() {
-  const detail::LastError error = detail::Current();
-  ForgetLastError();
+  const detail::LastError error = detail::Take();
   switch (error.kind) {
     case ErrorKind::kNone:
       return {};

@@ -80,14 +80,8 @@ std::string Hex(long value) {
 void NoteRuntimeError() { detail::Note(ErrorKind::kRuntime, errno); }
 void NoteSocketError() { detail::Note(ErrorKind::kSocket, ::WSAGetLastError()); }
 void NoteSystemError() { detail::Note(ErrorKind::kSystem, static_cast<long>(::GetLastError())); }
-void NoteResultCode(long hresult) { detail::Note(ErrorKind::kResult, hresult); }
-void NoteErrorText(std::string_view text) { detail::Note(ErrorKind::kText, 0, text); }
-
-void ForgetLastError() { detail::Current() = detail::LastError{}; }
-
 std::string TakeLastError() {
-  const detail::LastError error = detail::Current();
-  ForgetLastError();
+  const detail::LastError error = detail::Take();
   const DWORD code = static_cast<DWORD>(error.code);
   switch (error.kind) {
     case ErrorKind::kNone:
