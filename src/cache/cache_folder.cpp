@@ -55,7 +55,8 @@ bool CacheFolder::StagedPath(const std::string& name, std::string& path) const {
 }
 
 bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPath) const {
-  if (pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  // Most passes stage nothing: the present-check of a long list costs no key then.
+  if (!pendingKeys_.empty() && pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
   return platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent;
 }
 

@@ -3,7 +3,6 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlsave.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -187,12 +186,12 @@ bool XmlDocument::Save(const std::string& path) {
   if (!serialised || size <= 0) return false;
 
   // Written here rather than by libxml2, so that every failure is seen (a short write, a full
-  // disk at flush or close) and none is printed.
+  // disk at flush or close) and none is printed. The cache flushes the file to disk before it
+  // takes its name, on both platforms, so it is not flushed twice here.
   File file(std::fopen(path.c_str(), "wb"));
   const auto bytes = static_cast<std::size_t>(size);
   if (!file || std::fwrite(serialised.get(), 1, bytes, file.get()) != bytes ||
-      std::fflush(file.get()) != 0 || ::fsync(::fileno(file.get())) != 0 ||
-      std::fclose(file.release()) != 0) {
+      std::fflush(file.get()) != 0 || std::fclose(file.release()) != 0) {
     NoteRuntimeError();
     return false;
   }
