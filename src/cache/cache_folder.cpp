@@ -61,8 +61,8 @@ bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPat
 }
 
 bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
-                         const std::string& finalPath) {
-  pending_.push_back({stagedPath, finalPath});
+                         const std::string& finalPath, std::int64_t promisedBytes) {
+  pending_.push_back({stagedPath, finalPath, promisedBytes});
   pendingKeys_.insert(platform::FileNameKey(name));
   const std::int64_t size = platform::FileSize(stagedPath.c_str());
   pendingBytes_ += size > 0 ? size : 0;
@@ -72,12 +72,25 @@ bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
 
 bool CacheFolder::Commit() {
   if (pending_.empty()) return true;
+  // A file shorter or longer than its response promised (a range cut short, a path that counted
+  // wrong) would pass for whole under its final name for ever: it is thrown away here, the one
+  // place every fetched file goes through.
+  bool whole = true;
   std::vector<std::string> staged;
   staged.reserve(pending_.size());
-  for (const auto& file : pending_) staged.push_back(file.staged);
+  for (auto& file : pending_) {
+    if (file.promised >= 0 && platform::FileSize(file.staged.c_str()) != file.promised) {
+      platform::RemoveFile(file.staged.c_str());
+      file.staged.clear();
+      whole = false;
+    } else {
+      staged.push_back(file.staged);
+    }
+  }
   // Data first, then names: a file takes its final name only once its bytes are on disk.
   bool ok = platform::SyncFiles(staged);
   for (const auto& file : pending_) {
+    if (file.staged.empty()) continue;
     ok = ok && platform::ReplaceFile(file.staged.c_str(), file.final.c_str());
     // Whatever could not be moved is thrown away, never left to pass for whole later.
     if (!ok) platform::RemoveFile(file.staged.c_str());
@@ -86,20 +99,31 @@ bool CacheFolder::Commit() {
   pending_.clear();
   pendingKeys_.clear();
   pendingBytes_ = 0;
-  return ok;
+  return ok && whole;
 }
 
-void CacheFolder::PruneKeptParts() {
+void CacheFolder::PruneKeptParts(const std::vector<std::string>& keep) {
   if (!locked() || !pending_.empty()) return;
   std::vector<std::string> names;
   platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);
+  // Most passes find nothing kept: the keys of a long list are worked out only when needed.
+  std::unordered_set<std::string> kept;
+  bool keysMade = false;
   for (const std::string& name : names) {
     for (const std::string_view suffix : kKeptSuffixes) {
-      if (name.size() > suffix.size() &&
-          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        platform::RemoveFile((staging_ + name).c_str());
-        break;
+      if (name.size() <= suffix.size() ||
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        continue;
       }
+      if (!keysMade) {
+        for (const std::string& listed : keep) kept.insert(platform::FileNameKey(listed));
+        keysMade = true;
+      }
+      const std::string owner = name.substr(0, name.size() - suffix.size());
+      if (kept.count(platform::FileNameKey(owner)) == 0) {
+        platform::RemoveFile((staging_ + name).c_str());
+      }
+      break;
     }
   }
 }

@@ -51,19 +51,24 @@ class CacheFolder {
   // left behind, never a usable ad, so it counts as absent.
   bool IsSettled(const std::string& name, const std::string& finalPath) const;
 
-  // Takes a whole staged fetch of `name` into the next commit, and commits once the batch has
-  // grown large. False when that commit failed.
-  bool Staged(const std::string& name, const std::string& stagedPath, const std::string& finalPath);
+  // Takes a staged fetch of `name` into the next commit, and commits once the batch has grown
+  // large. `promisedBytes` is the whole file's length its response promised (-1: none, a body
+  // that ended at the server's close). False when that commit failed.
+  bool Staged(const std::string& name, const std::string& stagedPath, const std::string& finalPath,
+              std::int64_t promisedBytes);
 
   // Makes every staged fetch durable, moves each to its final name, then makes the names
-  // durable: a power cut can never leave a partial file under a final name. False when any step
-  // failed; whatever was moved is whole.
+  // durable: a power cut can never leave a partial file under a final name. A staged file whose
+  // size is not the length its response promised never takes its name: it is removed, whatever
+  // path staged it. False when any step failed or any file fell short; whatever was moved is
+  // whole.
   bool Commit();
 
-  // Removes the partial data kept in staging, with its records: called when every listed file
-  // is in place, so none of it can serve again. The lock, the list's temporary file and ad files
-  // are never touched. Does nothing while fetches wait for their commit.
-  void PruneKeptParts();
+  // Removes the partial data kept in staging, with its records, of every name `keep` does not
+  // hold (as the file system compares names): after a pass, keep the list's names, or none once
+  // every listed file is in place. The lock, the list's temporary file and ad files are never
+  // touched. Does nothing while fetches wait for their commit.
+  void PruneKeptParts(const std::vector<std::string>& keep);
 
   // Replaces FileList.xml with what `write` puts into a staged temporary file, durably and in one
   // step, so a host never reads a half-written list. Needs the lock.
@@ -73,6 +78,7 @@ class CacheFolder {
   struct Pending {
     std::string staged;
     std::string final;
+    std::int64_t promised;
   };
 
   std::string dir_;

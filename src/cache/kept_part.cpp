@@ -20,13 +20,16 @@ std::string RecordPathOf(const std::string& stagedPath) {
 
 }  // namespace
 
-KeptPart::KeptPart(std::string stagedPath)
-    : stagedPath_(std::move(stagedPath)), recordPath_(RecordPathOf(stagedPath_)) {}
+KeptPart::KeptPart(std::string stagedPath, std::string url)
+    : stagedPath_(std::move(stagedPath)),
+      recordPath_(RecordPathOf(stagedPath_)),
+      url_(std::move(url)) {}
 
 std::int32_t KeptPart::ResumeOffset() {
   recorded_ = false;
   const std::int64_t size = platform::FileSize(stagedPath_.c_str());
-  if (recordPath_.empty() || size <= 0 || !ReadResumeRecord(recordPath_, record_)) {
+  if (recordPath_.empty() || size <= 0 || !ReadResumeRecord(recordPath_, record_) ||
+      record_.url != url_) {
     Discard();
     return 0;
   }
@@ -58,6 +61,7 @@ std::int32_t KeptPart::ResumeOffset() {
 void KeptPart::Begin(std::int32_t offset) {
   offset_ = offset;
   accepted_ = false;
+  promised_ = -1;
   if (offset <= 0) {
     // A whole fetch starts afresh: nothing of an older record may describe its bytes.
     Discard();
@@ -70,16 +74,17 @@ Status KeptPart::OnHeader(void* context, std::int64_t total, std::string_view va
 
 Status KeptPart::Check(std::int64_t total, std::string_view validator) {
   if (offset_ > 0) {
-    // The continuation must come from the version the kept bytes came from. A server that drops
-    // the validator from a 206 still has to agree on the length.
-    if (total != record_.total || (!validator.empty() && validator != record_.validator)) {
+    // The continuation must come from the version the kept bytes came from, and only the same
+    // strong validator says so: a 206 without one may be a range of a file changed since.
+    if (total != record_.total || validator.empty() || validator != record_.validator) {
       return kHttpRefused;
     }
   } else if (!validator.empty() && total >= kMinKeptTotal) {
-    record_ = ResumeRecord{std::string(validator), total, 0, platform::BootIdentity()};
+    record_ = ResumeRecord{url_, std::string(validator), total, 0, platform::BootIdentity()};
     recorded_ = WriteResumeRecord(recordPath_, record_);
   }
   accepted_ = true;
+  promised_ = total;
   return kOk;
 }
 

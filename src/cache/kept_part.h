@@ -22,7 +22,8 @@ class KeptPart {
   static constexpr std::int64_t kMinKeptTotal = 64 * 1024;
 
   // `stagedPath` is the entry's staged data as `cache` names it; the record lies beside it.
-  explicit KeptPart(std::string stagedPath);
+  // `url` is what the entry is asked from: kept bytes are continued only from that same URL.
+  KeptPart(std::string stagedPath, std::string url);
 
   // The byte to continue from, with validator() for the If-Range line; 0 when nothing usable is
   // kept, and then whatever was staged is gone.
@@ -32,11 +33,14 @@ class KeptPart {
   // Starts one attempt at `offset` (0: the whole file).
   void Begin(std::int32_t offset);
   // For HttpDownloader::headerCallback, with this object as its context. On a continuation it
-  // refuses a response whose total or validator differs from the record's; on a whole fetch it
-  // writes the record when the response can be resumed from.
+  // refuses a response whose total differs from the record's or that does not carry the record's
+  // validator; on a whole fetch it writes the record when the response can be resumed from.
   static Status OnHeader(void* context, std::int64_t total, std::string_view validator);
   // Whether the last attempt's response header was accepted (body bytes may have followed).
   bool accepted() const { return accepted_; }
+  // The whole file's length the last accepted response promised; -1 when it promised none (a
+  // body that ends at the server's close).
+  std::int64_t promisedTotal() const { return promised_; }
 
   // After a failed attempt: keeps what the record vouches for, synced, and records its length;
   // throws everything away when there is no record or nothing to continue from.
@@ -51,10 +55,12 @@ class KeptPart {
 
   std::string stagedPath_;
   std::string recordPath_;
+  std::string url_;
   ResumeRecord record_;
   bool recorded_ = false;  // record_ is on disk and describes the staged data
   bool accepted_ = false;
   std::int32_t offset_ = 0;
+  std::int64_t promised_ = -1;
 };
 
 }  // namespace rz

@@ -10,10 +10,14 @@
 namespace rz {
 namespace {
 
-constexpr std::string_view kMagic = "rovirezevade-resume 1";
+// Records of version 1 named no URL: they no longer parse, so their kept bytes are fetched again
+// once.
+constexpr std::string_view kMagic = "rovirezevade-resume 2";
 // Far more than any record takes; a larger file is not one.
-constexpr std::size_t kMaxRecordBytes = 1024;
+constexpr std::size_t kMaxRecordBytes = 2048;
 constexpr std::size_t kMaxTextBytes = 256;
+// A URL is an entry of at most 259 bytes with its scheme in front.
+constexpr std::size_t kMaxUrlBytes = 1024;
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
@@ -26,16 +30,19 @@ bool TakeLine(std::string_view& text, std::string_view& line) {
   return true;
 }
 
-// The value of a line "<key> <value>"; false for another key.
-bool TakeValue(std::string_view& text, std::string_view key, std::string_view& value) {
+// The value of a line "<key> <value>" of at most `maxBytes`, without control characters; false
+// for another key. Bytes above 0x7F are taken only when `anyByte` (a URL may hold UTF-8).
+bool TakeValue(std::string_view& text, std::string_view key, std::string_view& value,
+               std::size_t maxBytes = kMaxTextBytes, bool anyByte = false) {
   std::string_view line;
   if (!TakeLine(text, line) || line.substr(0, key.size()) != key) return false;
   line.remove_prefix(key.size());
   if (line.empty() || line.front() != ' ') return false;
   value = line.substr(1);
-  if (value.size() > kMaxTextBytes) return false;
+  if (value.size() > maxBytes) return false;
   for (const char c : value) {
-    if (c < ' ' || c > '~') return false;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || (byte > 0x7F && !anyByte)) return false;
   }
   return true;
 }
@@ -58,6 +65,7 @@ bool TakeCount(std::string_view& text, std::string_view key, std::int64_t& count
 
 std::string FormatResumeRecord(const ResumeRecord& record) {
   std::string text(kMagic);
+  text.append("\nurl ").append(record.url);
   text.append("\nvalidator ").append(record.validator);
   text.append("\ntotal ").append(std::to_string(record.total));
   text.append("\nkept ").append(std::to_string(record.kept));
@@ -67,16 +75,19 @@ std::string FormatResumeRecord(const ResumeRecord& record) {
 
 bool ParseResumeRecord(std::string_view text, ResumeRecord& record) {
   std::string_view magic;
+  std::string_view url;
   std::string_view validator;
   std::string_view boot;
   ResumeRecord parsed;
-  if (!TakeLine(text, magic) || magic != kMagic || !TakeValue(text, "validator", validator) ||
-      validator.empty() || !TakeCount(text, "total", parsed.total) ||
-      !TakeCount(text, "kept", parsed.kept) || !TakeValue(text, "boot", boot) || boot.empty() ||
-      !text.empty()) {
+  if (!TakeLine(text, magic) || magic != kMagic ||
+      !TakeValue(text, "url", url, kMaxUrlBytes, true) || url.empty() ||
+      !TakeValue(text, "validator", validator) || validator.empty() ||
+      !TakeCount(text, "total", parsed.total) || !TakeCount(text, "kept", parsed.kept) ||
+      !TakeValue(text, "boot", boot) || boot.empty() || !text.empty()) {
     return false;
   }
   if (parsed.total <= 0 || parsed.kept > parsed.total) return false;
+  parsed.url = std::string(url);
   parsed.validator = std::string(validator);
   if (boot != "-") parsed.boot = std::string(boot);
   record = std::move(parsed);

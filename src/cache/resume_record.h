@@ -13,7 +13,8 @@
 namespace rz {
 
 struct ResumeRecord {
-  std::string validator;   // the response's ETag, else its Last-Modified
+  std::string url;         // the URL the bytes were asked from; only that URL continues them
+  std::string validator;   // the response's strong validator (ReadValidator)
   std::int64_t total = 0;  // the whole file's length
   std::int64_t kept = 0;   // bytes of the staged data that were synced when the record was written
   std::string boot;        // the machine's boot identity then; empty when unknown

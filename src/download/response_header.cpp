@@ -1,6 +1,7 @@
 #include "download/response_header.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace rz {
@@ -190,6 +191,53 @@ std::string_view SingleValue(std::string_view header, std::string_view name) {
   return seen == 1 ? found : std::string_view();
 }
 
+// A date vouches for a version only this long before the response was made (RFC 9110 8.8.2.2).
+constexpr std::int64_t kStrongDateSeconds = 60;
+
+// Two digits at `at` of `text`, or -1.
+int TwoDigits(std::string_view text, std::size_t at) {
+  if (!IsDigit(text[at]) || !IsDigit(text[at + 1])) return -1;
+  return (text[at] - '0') * 10 + (text[at + 1] - '0');
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+std::int64_t DaysFromEpoch(std::int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = year / 400;
+  const std::int64_t yearOfEra = year - era * 400;
+  const std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// Seconds since 1970 of an IMF-fixdate ("Sun, 06 Nov 1994 08:49:37 GMT"), the one form a server
+// must send. The obsolete forms are not read: a date that cannot be read vouches for nothing.
+bool ParseHttpDate(std::string_view text, std::int64_t& seconds) {
+  static constexpr std::string_view kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  if (text.size() != 29 || text.substr(3, 2) != ", " || text[7] != ' ' || text[11] != ' ' ||
+      text[16] != ' ' || text[19] != ':' || text[22] != ':' || text.substr(25) != " GMT" ||
+      std::find(std::begin(kDays), std::end(kDays), text.substr(0, 3)) == std::end(kDays)) {
+    return false;
+  }
+  const auto month = std::find(std::begin(kMonths), std::end(kMonths), text.substr(8, 3));
+  const int day = TwoDigits(text, 5);
+  const int century = TwoDigits(text, 12);
+  const int yearInCentury = TwoDigits(text, 14);
+  const int hour = TwoDigits(text, 17);
+  const int minute = TwoDigits(text, 20);
+  const int second = TwoDigits(text, 23);
+  if (month == std::end(kMonths) || day < 1 || day > 31 || century < 0 || yearInCentury < 0 ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60) {
+    return false;
+  }
+  const std::int64_t days = DaysFromEpoch(century * 100 + yearInCentury,
+                                          static_cast<int>(month - std::begin(kMonths)) + 1, day);
+  seconds = ((days * 24 + hour) * 60 + minute) * 60 + second;
+  return true;
+}
+
 bool IsPrintable(std::string_view text) {
   for (const char c : text) {
     if (c < ' ' || c > '~') return false;
@@ -200,13 +248,29 @@ bool IsPrintable(std::string_view text) {
 }  // namespace
 
 std::string ReadValidator(std::string_view header) {
-  for (const std::string_view name : {"ETag", "Last-Modified"}) {
-    const std::string_view value = SingleValue(header, name);
-    if (value.empty() || value.size() > kMaxValidatorBytes || !IsPrintable(value)) continue;
-    if (name == "ETag" && value.substr(0, 2) == "W/") continue;
-    return std::string(value);
+  // A weak ETag never matches in If-Range; any ETag at all says the server tells versions apart by
+  // it, so its Last-Modified does not stand in for one.
+  int etags = 0;
+  ForEachField(header, "ETag", [&etags](std::string_view) { ++etags; });
+  if (etags > 0) {
+    const std::string_view etag = SingleValue(header, "ETag");
+    if (etag.empty() || etag.size() > kMaxValidatorBytes || !IsPrintable(etag) ||
+        etag.substr(0, 2) == "W/") {
+      return {};
+    }
+    return std::string(etag);
   }
-  return {};
+  // A modification date vouches for one version only when it lies well before the moment the
+  // response was made: a file changed twice within one second keeps its date.
+  const std::string_view modified = SingleValue(header, "Last-Modified");
+  std::int64_t modifiedAt = 0;
+  std::int64_t sentAt = 0;
+  if (modified.size() > kMaxValidatorBytes || !IsPrintable(modified) ||
+      !ParseHttpDate(modified, modifiedAt) || !ParseHttpDate(SingleValue(header, "Date"), sentAt) ||
+      sentAt - modifiedAt < kStrongDateSeconds) {
+    return {};
+  }
+  return std::string(modified);
 }
 
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {
@@ -227,7 +291,11 @@ Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFra
     // Only the bytes from the offset on may land at the offset.
     if (status != 206) return kHttpRefused;
     const ContentRangeField range = ReadContentRange(header);
-    if (!range.valid || range.first != offset) return kHttpRefused;
+    // A range cut short would be committed as the whole file: it must run to the last byte.
+    if (!range.valid || range.first != offset || range.completeLength < 0 ||
+        range.last != range.completeLength - 1) {
+      return kHttpRefused;
+    }
     const std::int64_t rangeLength = range.last - range.first + 1;
     if (length >= 0 && length != rangeLength) return kHttpRefused;
     length = rangeLength;

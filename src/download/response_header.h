@@ -74,10 +74,11 @@ ContentRangeField ReadContentRange(std::string_view header);
 // Bound on a validator worth keeping: longer ones are not resumed from.
 inline constexpr std::size_t kMaxValidatorBytes = 256;
 
-// The validator that ties kept bytes to the version of the file they came from: the ETag when
-// the header carries one strong ETag, else its one Last-Modified value. Empty when there is none,
-// when the field is repeated, or when the value is too long or holds control characters: such a
-// response cannot be resumed safely. A weak ETag ("W/...") never matches in an If-Range line.
+// The strong validator that ties kept bytes to the version of the file they came from, as a
+// client may use it in If-Range: the one ETag unless it is weak ("W/..."); without any ETag, the
+// one Last-Modified date when it is at least 60 s before the response's Date (both IMF-fixdate).
+// Empty otherwise (a weak or repeated ETag, a recent or unreadable date, a missing Date, a value
+// too long or with control characters): such a response is never continued.
 std::string ReadValidator(std::string_view header);
 
 // How the body of an accepted response is delimited, and what identifies the file it belongs to.
@@ -95,8 +96,9 @@ struct BodyFraming {
 //                                                        -> kBadResponseHeader
 //   404                                                  -> kHttpNotFound
 //   any other status outside 2xx; 206 to a plain request -> kHttpRefused
-//   offset above 0: anything but 206 with a Content-Range that starts at the offset and agrees
-//   with the Content-Length                              -> kHttpRefused
+//   offset above 0: anything but 206 with a Content-Range that starts at the offset, ends at
+//   the last byte of a known total and agrees with the Content-Length
+//                                                        -> kHttpRefused
 // Otherwise kOk with `framing` filled in. A 206 without Content-Length takes its length from the
 // range.
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing);

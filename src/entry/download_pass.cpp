@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cache/cache_folder.h"
 #include "cache/kept_part.h"
@@ -70,7 +71,7 @@ Status Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
   // Without the folder's lock nothing may be written; the request still goes out, and the fetch
   // fails where its file would have been opened, as it does when the cache folder is missing.
   const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
-  KeptPart part(stagedPath);
+  KeptPart part(stagedPath, requestUrl);
   const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
   Status status = kOk;
   if (offset > 0) {
@@ -95,7 +96,13 @@ Status Fetch(CacheFolder& cache, const std::string& host, std::int32_t port,
   }
   part.Finished();
   // A fetch that cannot be committed is a file that could not be written.
-  return cache.Staged(fileName, stagedPath, localPath) ? kOk : kFileWriteFailed;
+  return cache.Staged(fileName, stagedPath, localPath, part.promisedTotal()) ? kOk
+                                                                             : kFileWriteFailed;
+}
+
+// The text after the URL's last '/': the name the entry's file is cached under.
+std::string FileNameOf(const std::string& requestUrl) {
+  return requestUrl.substr(requestUrl.rfind('/') + 1);
 }
 
 // One failure line for an entry that fails before any fetch, and the pass's false.
@@ -119,7 +126,7 @@ bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   if (slash == std::string::npos || slash < parts.hostOffset) {
     return Refused(entry, "no file name after the last '/'");
   }
-  const std::string fileName = requestUrl.substr(slash + 1);
+  const std::string fileName = FileNameOf(requestUrl);
   if (!CacheFolder::IsUsableName(fileName)) {
     return Refused(entry,
                    "the file name is only dots, one the cache keeps for itself, or not a plain "
@@ -151,11 +158,18 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     if (!ok) break;
   }
   // Files fetched before a failing entry stay cached.
-  if (!cache.Commit()) {
+  const bool committed = cache.Commit();
+  // Kept data serves only names the list still holds, and none once every listed file is in
+  // place: whatever a pass ends with, staging never grows beyond one list's worth.
+  std::vector<std::string> listed;
+  if (!ok || !committed) {
+    listed.reserve(list.size());
+    for (const std::string& entry : list) listed.push_back(FileNameOf(RequestUrl(entry)));
+  }
+  cache.PruneKeptParts(listed);
+  if (!committed) {
     return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
   }
-  // Every listed file is in place: no kept data can serve again.
-  if (ok) cache.PruneKeptParts();
   return ok;
 }
 

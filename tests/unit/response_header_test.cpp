@@ -164,7 +164,10 @@ TEST(JudgeResponseHeader, Table) {
       // Resuming at 300.
       {h("HTTP/1.1 206 Partial", range + "Content-Length: 600\r\n"), 300, kOk, 600, 900},
       {h("HTTP/1.1 206 Partial", range), 300, kOk, 600, 900},
-      {h("HTTP/1.1 206 Partial", "content-range:  BYTES 300-899/* \r\n"), 300, kOk, 600, 900},
+      {h("HTTP/1.1 206 Partial", "content-range:  BYTES 300-899/900 \r\n"), 300, kOk, 600, 900},
+      // A range cut short, or of an unknown total, would be committed as the whole file.
+      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-599/900\r\n"), 300, kHttpRefused, -1, 0},
+      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-899/*\r\n"), 300, kHttpRefused, -1, 0},
       {h("HTTP/1.1 200 OK", "Content-Length: 900\r\n"), 300, kHttpRefused, -1, 0},
       {h("HTTP/1.1 206 Partial", "Content-Length: 600\r\n"), 300, kHttpRefused, -1, 0},
       {h("HTTP/1.1 206 Partial", "Content-Range: bytes 0-599/900\r\n"), 300, kHttpRefused, -1, 0},
@@ -176,10 +179,10 @@ TEST(JudgeResponseHeader, Table) {
       {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-899\r\n"), 300, kHttpRefused, -1, 0},
       {h("HTTP/1.1 206 Partial", "Content-Range: bytes */900\r\n"), 300, kHttpRefused, -1, 0},
       {h("HTTP/1.1 206 Partial", range + range), 300, kHttpRefused, -1, 0},
-      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-2147483647/*\r\n"), 300,
+      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-2147483647/2147483648\r\n"), 300,
        kBadResponseHeader, -1, 0},
-      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-2147483646/*\r\n"), 300, kOk, 2147483347,
-       2147483647},
+      {h("HTTP/1.1 206 Partial", "Content-Range: bytes 300-2147483646/2147483647\r\n"), 300, kOk,
+       2147483347, 2147483647},
   };
   for (const JudgeCase& c : cases) {
     BodyFraming framing;
@@ -192,15 +195,25 @@ TEST(JudgeResponseHeader, Table) {
   }
 }
 
-TEST(ReadValidator, TheStrongETagElseLastModified) {
+TEST(ReadValidator, TheStrongETagElseAnOldEnoughLastModified) {
   const std::string date = "Last-Modified: Tue, 08 Dec 2026 10:00:00 GMT\r\n";
+  const auto sent = [](const char* at) {
+    return "Date: Tue, 08 Dec 2026 " + std::string(at) + " GMT\r\n";
+  };
   const struct {
     std::string fields;
     std::string validator;
   } cases[] = {
       {"ETag: \"v1\"\r\n" + date, "\"v1\""},
       {"etag:  \"v1\" \r\n", "\"v1\""},
-      {"ETag: W/\"v1\"\r\n" + date, "Tue, 08 Dec 2026 10:00:00 GMT"},
+      // A weak ETag vouches for nothing, and the date does not stand in while there is an ETag.
+      {"ETag: W/\"v1\"\r\n" + date + sent("12:00:00"), ""},
+      // A date counts only 60 s and more before the response's own Date.
+      {date + sent("10:01:00"), "Tue, 08 Dec 2026 10:00:00 GMT"},
+      {date + sent("10:00:59"), ""},
+      {date, ""},
+      {date + "Date: Tuesday, 08-Dec-26 12:00:00 GMT\r\n", ""},
+      {"Last-Modified: Tue, 08 Dec 2026 10:00:00 UTC\r\n" + sent("12:00:00"), ""},
       {"ETag: \"v1\"\r\nETag: \"v2\"\r\n", ""},
       {"ETag: \"" + std::string(300, 'v') + "\"\r\n", ""},
       {"Content-Length: 9\r\n", ""},

@@ -9,9 +9,10 @@ namespace rz {
 namespace {
 
 TEST(ResumeRecord, ReadsBackWhatWasWritten) {
-  const ResumeRecord written{"\"5f1-64\"", 98304, 49152, "b0f3"};
+  const ResumeRecord written{"http://h/caf\xC3\xA9.bin", "\"5f1-64\"", 98304, 49152, "b0f3"};
   ResumeRecord read;
   ASSERT_TRUE(ParseResumeRecord(FormatResumeRecord(written), read));
+  EXPECT_EQ(read.url, written.url);
   EXPECT_EQ(read.validator, written.validator);
   EXPECT_EQ(read.total, written.total);
   EXPECT_EQ(read.kept, written.kept);
@@ -19,18 +20,21 @@ TEST(ResumeRecord, ReadsBackWhatWasWritten) {
 }
 
 TEST(ResumeRecord, AnythingElseIsRefused) {
-  const std::string good = FormatResumeRecord({"\"v1\"", 900, 300, ""});
+  const std::string good = FormatResumeRecord({"http://h/a", "\"v1\"", 900, 300, ""});
   const std::string cases[] = {
       "",
       good.substr(0, good.size() - 1),  // cut inside the last line
       good + "extra\n",
-      "rovirezevade-resume 2" + good.substr(good.find('\n')),
-      FormatResumeRecord({"", 900, 300, ""}),
-      FormatResumeRecord({"\"v1\"", 0, 0, ""}),
-      FormatResumeRecord({"\"v1\"", 900, 901, ""}),
-      FormatResumeRecord({"\"v1\"", 2147483648, 0, ""}),
-      FormatResumeRecord({"\"v\x01\"", 900, 300, ""}),
-      FormatResumeRecord({std::string(257, 'v'), 900, 300, ""}),
+      // A record of the first version, which named no URL: its bytes are fetched again once.
+      "rovirezevade-resume 1\nvalidator \"v1\"\ntotal 900\nkept 300\nboot -\n",
+      FormatResumeRecord({"", "\"v1\"", 900, 300, ""}),
+      FormatResumeRecord({"http://h/a", "", 900, 300, ""}),
+      FormatResumeRecord({"http://h/a", "\"v1\"", 0, 0, ""}),
+      FormatResumeRecord({"http://h/a", "\"v1\"", 900, 901, ""}),
+      FormatResumeRecord({"http://h/a", "\"v1\"", 2147483648, 0, ""}),
+      FormatResumeRecord({"http://h/a", "\"v\x01\"", 900, 300, ""}),
+      FormatResumeRecord({"http://h/a", std::string(257, 'v'), 900, 300, ""}),
+      FormatResumeRecord({"http://h/\x7F", "\"v1\"", 900, 300, ""}),
   };
   for (const std::string& text : cases) {
     ResumeRecord read;
