@@ -44,8 +44,10 @@ bool SyncFiles(const std::vector<std::string>& paths);
 bool SyncFolder(const char* path);
 
 // An exclusive lock on a file that the operating system releases when the holder closes it or
-// dies, so it can never go stale: flock on Linux, LockFileEx on Windows. Two threads of one
-// process exclude each other as two processes do.
+// dies, so it can never go stale: LockFileEx on Windows; on Linux an fcntl lock, which a child
+// forked without exec does not inherit, with a table of the files this process holds so that two
+// threads of one process exclude each other as two processes do. Nothing else in the process
+// may open the lock file (closing any descriptor of it would release an fcntl lock).
 class FileLock {
  public:
   FileLock() = default;

@@ -11,6 +11,11 @@
 #include <string>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace rz {
 namespace {
 
@@ -119,6 +124,38 @@ TEST_F(CacheFolderTest, ASecondHolderWaitsForTheFirstToLetGo) {
   second.join();
   EXPECT_FALSE(lockedTooEarly) << "the second holder did not wait";
 }
+
+#ifndef _WIN32
+// A host that forks without exec during a call (a worker pool) hands the child a copy of the
+// lock's descriptor. Once the parent lets go, its next call must not wait for that child, and the
+// child's own call must not wait for a hold of a parent thread it does not have.
+TEST_F(CacheFolderTest, AChildForkedDuringAHoldNeitherHoldsNorWaits) {
+  auto first = std::make_unique<CacheFolder>(dir_);
+  ASSERT_TRUE(first->Lock());
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(30);  // a child that waits for ever is ended, and the check below fails
+    char byte = 0;
+    CacheFolder own(dir_);
+    _exit(read(go[0], &byte, 1) == 1 && own.Lock() ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  first.reset();
+  {
+    CacheFolder next(dir_);
+    EXPECT_TRUE(next.Lock());
+    EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the next call waited for the child";
+  }
+  EXPECT_EQ(write(go[1], "x", 1), 1);
+  int status = -1;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child could not lock";
+  close(go[0]);
+  close(go[1]);
+}
+#endif
 
 TEST_F(CacheFolderTest, WithoutTheFolderNothingIsLockedOrSaved) {
   CacheFolder cache(dir_ + "missing" + static_cast<char>(fs::path::preferred_separator));

@@ -4,13 +4,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <set>
+#include <utility>
 
 namespace rz::platform {
 namespace {
@@ -104,27 +109,95 @@ bool SyncFolder(const char* path) {
   return synced;
 }
 
+namespace {
+
+// The lock files this process holds, by identity. An fcntl lock belongs to the whole process, so
+// without this a second thread of the host would be granted the lock its first thread holds.
+struct LockTable {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::set<std::pair<dev_t, ino_t>> held;
+};
+
+alignas(LockTable) unsigned char tableStorage[sizeof(LockTable)];
+LockTable* table = nullptr;
+
+// A child forked during a call copies the table with holds of threads it does not have, and maybe
+// its mutex locked: it starts with a table of its own. Nothing of the old one is destroyed (its
+// condition may count waiters that do not exist in the child); the storage is built anew.
+void LockTableBeforeFork() { table->mutex.lock(); }
+void UnlockTableAfterFork() { table->mutex.unlock(); }
+void NewTableInChild() { table = new (tableStorage) LockTable(); }
+
+LockTable& Table() {
+  static const bool made = [] {
+    table = new (tableStorage) LockTable();
+    return ::pthread_atfork(&LockTableBeforeFork, &UnlockTableAfterFork, &NewTableInChild) == 0;
+  }();
+  static_cast<void>(made);
+  return *table;
+}
+
+std::pair<dev_t, ino_t> IdentityOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+void ReleaseInProcess(const std::pair<dev_t, ino_t>& identity) {
+  LockTable& locks = Table();
+  {
+    const std::lock_guard<std::mutex> guard(locks.mutex);
+    locks.held.erase(identity);
+  }
+  locks.released.notify_all();
+}
+
+}  // namespace
+
 FileLock::~FileLock() {
-  // Closing the descriptor releases the lock.
-  if (handle_ != kNone) ::close(static_cast<int>(handle_));
+  if (handle_ == kNone) return;
+  const int fd = static_cast<int>(handle_);
+  struct stat info {};
+  const bool known = ::fstat(fd, &info) == 0;
+  // Closing the descriptor releases the process lock; only then may another thread take it.
+  ::close(fd);
+  if (known) ReleaseInProcess(IdentityOf(info));
 }
 
 bool FileLock::Acquire(const char* path) {
   if (handle_ != kNone) return true;
+  // A process lock (fcntl) rather than flock: a flock belongs to the open file, which a child
+  // forked without exec during a call shares, so later calls would wait until that child exits.
+  // Its trap: closing ANY descriptor of the file releases the process's lock. So the file is
+  // opened here once per hold, and a descriptor is closed only by the thread that holds the file
+  // in the table (no other thread can hold its process lock then).
   const int fd = OpenRetrying(path, O_RDWR | O_CREAT, 0666);
   if (fd < 0) {
     NoteSystemError();
     return false;
   }
-  // flock rather than fcntl: its lock belongs to the open file, so a second thread of the same
-  // host waits as another process would (an fcntl lock is the whole process's and would not).
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    // Never seen for an open descriptor. Closing it could release a lock another thread holds,
+    // so it is left open.
+    NoteSystemError();
+    return false;
+  }
+  const auto identity = IdentityOf(info);
+  LockTable& locks = Table();
+  {
+    std::unique_lock<std::mutex> guard(locks.mutex);
+    locks.released.wait(guard, [&] { return locks.held.count(identity) == 0; });
+    locks.held.insert(identity);
+  }
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
   int locked = -1;
   do {
-    locked = ::flock(fd, LOCK_EX);
+    locked = ::fcntl(fd, F_SETLKW, &whole);
   } while (locked != 0 && errno == EINTR);
   if (locked != 0) {
     NoteSystemError();
     ::close(fd);
+    ReleaseInProcess(identity);
     return false;
   }
   handle_ = fd;
