@@ -1,5 +1,6 @@
 // The resume record's text: what reads back, and what is refused (and so discards kept bytes).
 #include "cache/resume_record.h"
+#include "platform/boot_identity.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,14 @@ TEST(ResumeRecord, AnythingElseIsRefused) {
     ResumeRecord read;
     EXPECT_FALSE(ParseResumeRecord(text, read)) << text;
   }
+}
+
+// The record's boot: known, and the same for every call of one boot (on Windows a volatile
+// registry key of ours, made by the first call).
+TEST(ResumeRecord, TheBootIsKnownAndStaysTheSame) {
+  const std::string boot = platform::BootIdentity();
+  EXPECT_FALSE(boot.empty());
+  EXPECT_EQ(platform::BootIdentity(), boot);
 }
 
 }  // namespace
