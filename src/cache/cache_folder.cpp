@@ -41,9 +41,9 @@ bool CacheFolder::IsUsableName(const std::string& name) {
   // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
   if (name.find_first_not_of('.') == std::string::npos) return false;
   if (!platform::IsPlainFileName(name)) return false;
-  const std::string key = platform::FileNameKey(name);
   // The list would overwrite an ad of that name, and the staging folder would pass as one.
-  return key != platform::FileNameKey(kFileListName) && key != platform::FileNameKey(kStagingName);
+  return !platform::SameFileName(name, kFileListName) &&
+         !platform::SameFileName(name, kStagingName);
 }
 
 bool CacheFolder::FinalPath(const std::string& name, std::string& path) const {
