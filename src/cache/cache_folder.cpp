@@ -33,7 +33,14 @@ bool CacheFolder::Lock() {
   // The folder is made without its trailing separator, which Windows does not accept there.
   const std::string folder = staging_.substr(0, staging_.size() - 1);
   if (!platform::MakeFolder(folder.c_str())) return false;
-  return lock_.Acquire((staging_ + kLockName).c_str());
+  if (!lock_.Acquire((staging_ + kLockName).c_str())) return false;
+  // Read under the lock: no other call renames the list while this one holds it.
+  ownShortNames_.clear();
+  for (const std::string& own : {folder, dir_ + kFileListName}) {
+    std::string alias = platform::ShortFileName(own.c_str());
+    if (!alias.empty()) ownShortNames_.push_back(std::move(alias));
+  }
+  return true;
 }
 
 bool CacheFolder::IsUsableName(const std::string& name) {
@@ -44,6 +51,13 @@ bool CacheFolder::IsUsableName(const std::string& name) {
   // The list would overwrite an ad of that name, and the staging folder would pass as one.
   return !platform::SameFileName(name, kFileListName) &&
          !platform::SameFileName(name, kStagingName);
+}
+
+bool CacheFolder::IsShortNameOfOwnFile(const std::string& name) const {
+  for (const std::string& alias : ownShortNames_) {
+    if (platform::SameFileName(name, alias)) return true;
+  }
+  return false;
 }
 
 bool CacheFolder::FinalPath(const std::string& name, std::string& path) const {

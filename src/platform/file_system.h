@@ -86,4 +86,9 @@ bool SameFileName(std::string_view a, std::string_view b);
 // locale), the name itself elsewhere.
 std::string FileNameKey(std::string_view name);
 
+// The 8.3 short name by which the existing `path` can also be reached (STAGIN~1 for .staging;
+// the name itself when it is 8.3 already), or empty when there is none: always on Linux, and on
+// volumes that keep no short names.
+std::string ShortFileName(const char* path);
+
 }  // namespace rz::platform

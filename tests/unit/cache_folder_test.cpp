@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -118,6 +119,23 @@ TEST_F(CacheFolderTest, ASecondHolderWaitsForTheFirstToLetGo) {
   first.reset();
   second.join();
   EXPECT_FALSE(lockedTooEarly) << "the second holder did not wait";
+}
+
+// Wine gives the staging folder a short name as NTFS does (not the same one); the list has none
+// there, its name being 8.3 already. Without short names the rule has nothing to refuse.
+TEST_F(CacheFolderTest, RefusesTheShortNamesOfItsOwnFolderAndList) {
+  { std::ofstream(root_ / CacheFolder::kFileListName) << "<list/>"; }
+  CacheFolder cache(dir_);
+  ASSERT_TRUE(cache.Lock());
+  for (const char* own : {CacheFolder::kStagingName, CacheFolder::kFileListName}) {
+    const std::string alias = platform::ShortFileName((dir_ + own).c_str());
+    EXPECT_EQ(alias.empty(), !kWindows) << own;
+    if (alias.empty()) continue;
+    EXPECT_EQ(platform::ProbePath((dir_ + alias).c_str()), platform::PathState::kPresent) << alias;
+    EXPECT_TRUE(cache.IsShortNameOfOwnFile(alias)) << alias;
+  }
+  EXPECT_FALSE(cache.IsShortNameOfOwnFile("STAGIN~9"));
+  EXPECT_FALSE(cache.IsShortNameOfOwnFile("a.mp4"));
 }
 
 TEST_F(CacheFolderTest, WithoutTheFolderNothingIsLockedOrSaved) {

@@ -139,4 +139,6 @@ bool SameFileName(std::string_view a, std::string_view b) { return a == b; }
 
 std::string FileNameKey(std::string_view name) { return std::string(name); }
 
+std::string ShortFileName(const char*) { return {}; }
+
 }  // namespace rz::platform

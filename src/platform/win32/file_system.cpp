@@ -211,4 +211,16 @@ std::string FileNameKey(std::string_view name) {
   return Utf8(upper);
 }
 
+std::string ShortFileName(const char* path) {
+  const std::wstring widePath = Wide(path);
+  if (widePath.empty()) return {};
+  std::array<wchar_t, MAX_PATH> buffer{};
+  const DWORD n =
+      GetShortPathNameW(widePath.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return {};
+  const std::wstring_view shortPath(buffer.data(), n);
+  const std::size_t cut = shortPath.find_last_of(L"\\/");
+  return Utf8(cut == std::wstring_view::npos ? shortPath : shortPath.substr(cut + 1));
+}
+
 }  // namespace rz::platform
