@@ -120,8 +120,11 @@ bool RemoveFile(const char* path) {
 }
 
 bool ListFiles(const char* folder, std::vector<std::string>& names) {
+  const std::wstring wideFolder = Wide(folder);
+  // An empty folder text would list the current drive's root instead.
+  if (wideFolder.empty()) return false;
   WIN32_FIND_DATAW found{};
-  const std::wstring pattern = Wide(folder) + L"\\*";
+  const std::wstring pattern = wideFolder + L"\\*";
   HANDLE search =
       FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -200,7 +203,7 @@ bool SameFileName(std::string_view a, std::string_view b) {
 }
 
 std::string FileNameKey(std::string_view name) {
-  std::wstring wide = Wide(name);
+  const std::wstring wide = Wide(name);
   if (wide.empty()) return std::string(name);
   const int length = static_cast<int>(wide.size());
   std::wstring upper(wide.size(), L'\0');
