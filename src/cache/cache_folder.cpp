@@ -33,7 +33,14 @@ bool CacheFolder::Lock() {
   // The folder is made without its trailing separator, which Windows does not accept there.
   const std::string folder = staging_.substr(0, staging_.size() - 1);
   if (!platform::MakeFolder(folder.c_str())) return false;
-  return lock_.Acquire((staging_ + kLockName).c_str());
+  if (!lock_.Acquire((staging_ + kLockName).c_str())) return false;
+  // Read under the lock: no other call renames the list while this one holds it.
+  ownShortNames_.clear();
+  for (const std::string& own : {folder, dir_ + kFileListName}) {
+    std::string alias = platform::ShortFileName(own.c_str());
+    if (!alias.empty()) ownShortNames_.push_back(std::move(alias));
+  }
+  return true;
 }
 
 bool CacheFolder::IsUsableName(const std::string& name) {
@@ -41,9 +48,16 @@ bool CacheFolder::IsUsableName(const std::string& name) {
   // dots, so any run of dots does): such an entry would pass as present with no ad behind it.
   if (name.find_first_not_of('.') == std::string::npos) return false;
   if (!platform::IsPlainFileName(name)) return false;
-  const std::string key = platform::FileNameKey(name);
   // The list would overwrite an ad of that name, and the staging folder would pass as one.
-  return key != platform::FileNameKey(kFileListName) && key != platform::FileNameKey(kStagingName);
+  return !platform::SameFileName(name, kFileListName) &&
+         !platform::SameFileName(name, kStagingName);
+}
+
+bool CacheFolder::IsShortNameOfOwnFile(const std::string& name) const {
+  for (const std::string& alias : ownShortNames_) {
+    if (platform::SameFileName(name, alias)) return true;
+  }
+  return false;
 }
 
 bool CacheFolder::FinalPath(const std::string& name, std::string& path) const {

@@ -42,6 +42,11 @@ class CacheFolder {
   // file system compares names), not made of dots alone, and a plain file name on this platform.
   static bool IsUsableName(const std::string& name);
 
+  // Whether `name` is another name for the staging folder or the list: the 8.3 short name
+  // (STAGIN~1, FILELI~1.XML) a volume that keeps them gave either. Such an entry would pass as
+  // present with no ad behind it, or be the list itself. Known once Lock succeeded.
+  bool IsShortNameOfOwnFile(const std::string& name) const;
+
   // The final and the staged path of `name`; false when the path does not fit 259 bytes.
   bool FinalPath(const std::string& name, std::string& path) const;
   bool StagedPath(const std::string& name, std::string& path) const;
@@ -84,6 +89,7 @@ class CacheFolder {
   std::string dir_;
   std::string staging_;
   platform::FileLock lock_;
+  std::vector<std::string> ownShortNames_;
   std::vector<Pending> pending_;
   std::unordered_set<std::string> pendingKeys_;
   std::int64_t pendingBytes_ = 0;

@@ -95,7 +95,7 @@ bool ParseResumeRecord(std::string_view text, ResumeRecord& record) {
 }
 
 bool ReadResumeRecord(const std::string& path, ResumeRecord& record) {
-  const File file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  const File file(platform::OpenFile(path.c_str(), "rb"), &std::fclose);
   if (!file) return false;
   char buffer[kMaxRecordBytes + 1];
   const std::size_t read = std::fread(buffer, 1, sizeof buffer, file.get());
@@ -108,7 +108,7 @@ bool WriteResumeRecord(const std::string& path, const ResumeRecord& record) {
   const std::string text = FormatResumeRecord(record);
   bool ok = false;
   {
-    const File file(std::fopen(temp.c_str(), "wb"), &std::fclose);
+    const File file(platform::OpenFile(temp.c_str(), "wb"), &std::fclose);
     ok = file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
          std::fflush(file.get()) == 0;
   }

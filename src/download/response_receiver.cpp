@@ -11,6 +11,7 @@
 #include "download/http_downloader.h"
 #include "download/response_header.h"
 #include "platform/debug_output.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 
 namespace rz {
@@ -33,7 +34,7 @@ class OutputFile {
   // offset <= 0: created or emptied. offset > 0: an existing file of at least `offset` bytes,
   // positioned there. kOk, kFileOpenFailed or kFileSeekFailed.
   Status Open(const char* path, std::int32_t offset) {
-    file_ = std::fopen(path, offset > 0 ? "r+b" : "w+b");
+    file_ = platform::OpenFile(path, offset > 0 ? "r+b" : "w+b");
     if (file_ == nullptr) return Failed(kFileOpenFailed);
     std::setvbuf(file_, nullptr, _IOFBF, kFileBufferBytes);
     if (offset > 0) {

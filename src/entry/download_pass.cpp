@@ -127,7 +127,7 @@ bool SettleEntry(CacheFolder& cache, const std::string& entry) {
     return Refused(entry, "no file name after the last '/'");
   }
   const std::string fileName = FileNameOf(requestUrl);
-  if (!CacheFolder::IsUsableName(fileName)) {
+  if (!CacheFolder::IsUsableName(fileName) || cache.IsShortNameOfOwnFile(fileName)) {
     return Refused(entry,
                    "the file name is only dots, one the cache keeps for itself, or not a plain "
                    "file name on this system");

@@ -1,8 +1,13 @@
 // The file-system operations the refresh needs beyond the C runtime's streams: probes, moves,
 // folder creation, the cache folder's lock, and the syncs that make a commit survive a power cut.
+//
+// Paths and names are the library's own text: UTF-8 on Windows, converted to UTF-16 for every
+// wide (W) call, so a name reaches the disk exactly as the list spells it; the file system's
+// bytes on Linux, passed through as they are.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +22,13 @@ enum class PathState {
 
 PathState ProbePath(const char* path);
 
+// std::fopen with the library's path text (_wfopen on Windows). Null on failure.
+std::FILE* OpenFile(const char* path, const char* mode);
+
 // The size of a regular file, or -1 when it cannot be read.
 std::int64_t FileSize(const char* path);
 
-// Moves `from` over `to`, replacing an existing `to` in one step (MoveFileExA with
+// Moves `from` over `to`, replacing an existing `to` in one step (MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH on Windows, rename elsewhere). False on
 // failure; `to` is then intact.
 bool ReplaceFile(const char* from, const char* to);
@@ -39,8 +47,8 @@ bool MakeFolder(const char* path);
 // file. FlushFileBuffers on each file on Windows. False when any flush failed.
 bool SyncFiles(const std::vector<std::string>& paths);
 
-// Makes the names in a folder durable after renames (fsync of the folder). Windows writes the
-// moves through already, so there it only reports success.
+// Makes the names in a folder durable after renames (fsync of the folder). Windows has no call
+// for a folder; NTFS journals the moves in order, so there it only reports success.
 bool SyncFolder(const char* path);
 
 // An exclusive lock on a file that the operating system releases when the holder closes it or
@@ -71,8 +79,18 @@ class FileLock {
 // elsewhere.
 bool IsPlainFileName(std::string_view name);
 
-// The form under which the file system takes two names for one: ASCII case folded on Windows,
-// the name itself elsewhere.
+// Whether the file system takes `a` and `b` for one name: the system's ordinal case-insensitive
+// comparison on Windows (CompareStringOrdinal), byte equality elsewhere.
+bool SameFileName(std::string_view a, std::string_view b);
+
+// A form of `name` that is equal for two names when SameFileName holds for them, for sets of
+// names: on Windows upper-cased as the ordinal comparison does (LCMapStringEx, invariant
+// locale), the name itself elsewhere.
 std::string FileNameKey(std::string_view name);
+
+// The 8.3 short name by which the existing `path` can also be reached (STAGIN~1 for .staging;
+// the name itself when it is 8.3 already), or empty when there is none: always on Linux, and on
+// volumes that keep no short names.
+std::string ShortFileName(const char* path);
 
 }  // namespace rz::platform

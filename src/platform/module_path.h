@@ -6,7 +6,8 @@
 namespace rz::platform {
 
 // Full path of the executable file of the host process (not of this library):
-// GetModuleFileNameA(NULL) on Windows, /proc/self/exe on Linux. Empty on failure.
+// GetModuleFileNameW(NULL) as UTF-8 on Windows, the bytes of /proc/self/exe on Linux. Empty on
+// failure.
 std::string ExecutablePath();
 
 // The separator that ends directories in the paths this system builds.

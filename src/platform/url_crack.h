@@ -1,4 +1,4 @@
-// Splits an absolute URL into its host and port: InternetCrackUrlA on Windows, our own cracker
+// Splits an absolute URL into its host and port: InternetCrackUrlW on Windows, our own cracker
 // with the same contract elsewhere.
 #pragma once
 

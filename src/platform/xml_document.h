@@ -13,7 +13,7 @@ namespace rz::platform {
 struct AdListChild {
   bool isElement = false;  // text, comment, PI and CDATA children are not elements
   bool hasFlash = false;   // the element carries a "Flash" attribute
-  std::string flash;       // its value in the 8-bit code page (UTF-8 on Linux), entities resolved
+  std::string flash;       // its value as UTF-8, entities resolved
 };
 
 class XmlDocument {
@@ -38,8 +38,8 @@ class XmlDocument {
   // element.
   bool ForEachAdListChild(const std::function<bool(const AdListChild&)>& visit);
 
-  // Serialises the loaded document to `path` (MSXML's save on Windows, UTF-8 via libxml2
-  // elsewhere). False when the file could not be written completely.
+  // Serialises the loaded document to `path`, a UTF-8 path (MSXML's save on Windows, UTF-8 via
+  // libxml2 elsewhere). False when the file could not be written completely.
   bool Save(const std::string& path);
 
  private:

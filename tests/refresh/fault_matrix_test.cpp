@@ -72,6 +72,8 @@ struct Row {
   Row& Prepare(std::function<std::string(Env&)> setup) { prepare = std::move(setup); return *this; }
   // Connections the file server must have seen.
   Row& FileConnections(int count) { fileConnections = count; return *this; }
+  // Names (UTF-8) that must hold the served ad afterwards, spelled as the test means them.
+  Row& Cached(std::vector<std::string> names) { cached = std::move(names); return *this; }
   // clang-format on
 
   const char* name;
@@ -81,6 +83,7 @@ struct Row {
   int windowsResult = 0;
   std::function<std::string(Env&)> prepare;
   int fileConnections = -1;  // -1: any
+  std::vector<std::string> cached;
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -183,6 +186,23 @@ std::vector<Row> Rows() {
           .Reply(Lists({"caf\xC3\xA9-\xC3\xBC.bin"}))
           .Result(0)
           .FileConnections(1),
+      // In code page 932 (run so on Windows as well) U+30A2 and U+30C2 are 83 41 and 83 61, one
+      // ASCII case apart, and U+30BD is 83 5C, a backslash. Code page 1252 spells U+0175 as
+      // its look-alike 'w'.
+      Row("FileNamesDoubleByteOneCaseApart")
+          .Reply(Lists({"\xE3\x82\xA2.bin", "\xE3\x83\x82.bin"}))
+          .Result(0)
+          .FileConnections(2),
+      Row("FileNameDoubleByteEndingInABackslash")
+          .Reply(Lists({"\xE3\x82\xBD.bin"}))
+          .Result(0)
+          .FileConnections(1)
+          .Cached({"\xE3\x82\xBD.bin"}),
+      Row("FileNameWithoutAnAnsiForm")
+          .Reply(Lists({"\xC5\xB5.bin", "w.bin"}))
+          .Result(0)
+          .FileConnections(2)
+          .Cached({"\xC5\xB5.bin", "w.bin"}),
       Row("SameUrlListedTwice").Reply(Lists({"a.bin", "a.bin"})).Result(0).FileConnections(1),
       // Names that the fetch of another entry, or the save of the list, once wrote to: each is an
       // ordinary ad, and no fetch may truncate or move another entry's file.
@@ -289,7 +309,8 @@ void ExpectOnlyWholeFiles(const std::string& cacheDir, int result, const std::st
   if (result != 0 || !ParseBack(cacheDir + "FileList.xml", listed)) return;
   for (const auto& url : listed) {
     const std::string name = url.substr(url.find_last_of("/\\") + 1);
-    EXPECT_TRUE(ReadFile(cacheDir + name) == body) << name << " is listed but not whole";
+    EXPECT_TRUE(ReadFile(fs::u8path(cacheDir + name)) == body)
+        << name << " is listed but not whole";
   }
 }
 
@@ -321,6 +342,9 @@ TEST_P(FaultMatrix, Row) {
   CallAndCheck(row.reply(env), kWindowsBuild ? row.windowsResult : row.result);
   if (row.fileConnections >= 0) {
     EXPECT_EQ(files.Connections(), row.fileConnections);
+  }
+  for (const auto& name : row.cached) {
+    EXPECT_TRUE(ReadFile(fs::u8path(cacheDir() + name)) == kBody) << name << " is not cached";
   }
   EXPECT_EQ(trap.Connections(), 0) << "the reply made the library connect somewhere";
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -156,6 +157,23 @@ TEST_F(CacheFolderTest, AChildForkedDuringAHoldNeitherHoldsNorWaits) {
   close(go[1]);
 }
 #endif
+
+// Wine gives the staging folder a short name as NTFS does (not the same one); the list has none
+// there, its name being 8.3 already. Without short names the rule has nothing to refuse.
+TEST_F(CacheFolderTest, RefusesTheShortNamesOfItsOwnFolderAndList) {
+  { std::ofstream(root_ / CacheFolder::kFileListName) << "<list/>"; }
+  CacheFolder cache(dir_);
+  ASSERT_TRUE(cache.Lock());
+  for (const char* own : {CacheFolder::kStagingName, CacheFolder::kFileListName}) {
+    const std::string alias = platform::ShortFileName((dir_ + own).c_str());
+    EXPECT_EQ(alias.empty(), !kWindows) << own;
+    if (alias.empty()) continue;
+    EXPECT_EQ(platform::ProbePath((dir_ + alias).c_str()), platform::PathState::kPresent) << alias;
+    EXPECT_TRUE(cache.IsShortNameOfOwnFile(alias)) << alias;
+  }
+  EXPECT_FALSE(cache.IsShortNameOfOwnFile("STAGIN~9"));
+  EXPECT_FALSE(cache.IsShortNameOfOwnFile("a.mp4"));
+}
 
 TEST_F(CacheFolderTest, WithoutTheFolderNothingIsLockedOrSaved) {
   CacheFolder cache(dir_ + "missing" + static_cast<char>(fs::path::preferred_separator));

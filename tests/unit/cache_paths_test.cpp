@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #ifdef _WIN32
@@ -26,9 +27,9 @@ constexpr char kSep = '/';
 // This program's path, found independently of the code under test.
 std::string ProgramPath() {
 #ifdef _WIN32
-  char buffer[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  return std::string(buffer, n);
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return std::filesystem::path(std::wstring(buffer, n)).u8string();
 #else
   char buffer[4096] = {};
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -1,5 +1,5 @@
 // The URL cracker: the same cases run against our own cracker on Linux and against WinINet's
-// InternetCrackUrlA under Wine, so the download pass sees one contract on both builds.
+// InternetCrackUrlW under Wine, so the download pass sees one contract on both builds.
 #include "platform/url_crack.h"
 
 #include <gtest/gtest.h>

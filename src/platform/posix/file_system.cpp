@@ -52,6 +52,8 @@ PathState ProbePath(const char* path) {
   return PathState::kPresent;
 }
 
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
 std::int64_t FileSize(const char* path) {
   struct stat info {};
   if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -206,6 +208,10 @@ bool FileLock::Acquire(const char* path) {
 
 bool IsPlainFileName(std::string_view) { return true; }
 
+bool SameFileName(std::string_view a, std::string_view b) { return a == b; }
+
 std::string FileNameKey(std::string_view name) { return std::string(name); }
+
+std::string ShortFileName(const char*) { return {}; }
 
 }  // namespace rz::platform

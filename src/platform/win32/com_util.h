@@ -1,5 +1,5 @@
-// Small owners for COM interface pointers, BSTRs and VARIANTs, and the code page conversions
-// between the system's 8-bit text and UTF-16.
+// Small owners for COM interface pointers, BSTRs and VARIANTs, and the conversions between
+// 8-bit text (the ANSI code page, or UTF-8) and UTF-16.
 #pragma once
 
 #include <windows.h>
@@ -122,36 +122,45 @@ class Variant {
                           "code page conversion");
 }
 
-// 8-bit text in the system's ANSI code page (or `codePage`) to UTF-16.
-inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP) {
+// 8-bit text in the system's ANSI code page (or `codePage`) to UTF-16. `flags` may ask
+// MultiByteToWideChar to refuse what does not decode (MB_ERR_INVALID_CHARS).
+inline std::wstring Widen(std::string_view text, UINT codePage = CP_ACP, DWORD flags = 0) {
   if (text.empty()) return std::wstring();
   if (text.size() > static_cast<std::size_t>(INT_MAX)) throw std::bad_alloc();
   const int length = static_cast<int>(text.size());
-  const int wide = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  const int wide = MultiByteToWideChar(codePage, flags, text.data(), length, nullptr, 0);
   if (wide <= 0) ThrowLastError();
   std::wstring out(static_cast<std::size_t>(wide), L'\0');
-  if (MultiByteToWideChar(codePage, 0, text.data(), length, out.data(), wide) != wide) {
+  if (MultiByteToWideChar(codePage, flags, text.data(), length, out.data(), wide) != wide) {
     ThrowLastError();
   }
   return out;
 }
 
-// UTF-16 up to its first NUL to 8-bit text in the ANSI code page; characters the code page
-// cannot hold become its default character.
-inline std::string Narrow(std::wstring_view text) {
-  text = text.substr(0, text.find(L'\0'));
+// UTF-16 to 8-bit text in `codePage`, all of it. `flags` as WideCharToMultiByte takes them.
+inline std::string NarrowTo(std::wstring_view text, UINT codePage, DWORD flags) {
   if (text.empty()) return std::string();
   if (text.size() > static_cast<std::size_t>(INT_MAX)) throw std::bad_alloc();
   const int length = static_cast<int>(text.size());
   const int bytes =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) ThrowLastError();
   std::string out(static_cast<std::size_t>(bytes), '\0');
-  if (WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), bytes, nullptr, nullptr) !=
-      bytes) {
+  if (WideCharToMultiByte(codePage, flags, text.data(), length, out.data(), bytes, nullptr,
+                          nullptr) != bytes) {
     ThrowLastError();
   }
   return out;
+}
+
+// Names and paths are UTF-8 inside the library on every build: UTF-16 and UTF-8 hold the same
+// characters, so a name goes from the reply to the file system without turning into a look-alike
+// of another. Text that is not valid UTF-16 or UTF-8 throws rather than being patched.
+inline std::string ToUtf8(std::wstring_view text) {
+  return NarrowTo(text, CP_UTF8, WC_ERR_INVALID_CHARS);
+}
+inline std::wstring FromUtf8(std::string_view text) {
+  return Widen(text, CP_UTF8, MB_ERR_INVALID_CHARS);
 }
 
 }  // namespace rz::platform::win32

@@ -1,6 +1,7 @@
-// File-system probes, moves, flushes and the folder lock with the Win32 API.
+// File-system probes, moves, flushes and the folder lock with the Win32 API's wide calls.
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/win32/com_util.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -8,7 +9,9 @@
 
 #include <array>
 #include <cctype>
+#include <exception>
 #include <memory>
+#include <utility>
 
 // windows.h maps ReplaceFile to ReplaceFileA; ours is a different function.
 #undef ReplaceFile
@@ -32,6 +35,25 @@ class Handle {
 };
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The UTF-16 form of a path or name; empty for text that is not UTF-8, which no call accepts.
+std::wstring Wide(std::string_view text) {
+  try {
+    return win32::FromUtf8(text);
+  } catch (const std::exception&) {
+    return std::wstring();
+  }
+}
+
+// The UTF-8 form of a name the system reported; empty for one with a lone surrogate, which
+// nothing the library writes can hold.
+std::string Utf8(std::wstring_view text) {
+  try {
+    return win32::ToUtf8(text);
+  } catch (const std::exception&) {
+    return std::string();
+  }
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -62,54 +84,73 @@ bool IsDeviceName(std::string_view name) {
 
 PathState ProbePath(const char* path) {
   struct _stat64 info {};
-  if (_stat64(path, &info) != 0) return PathState::kAbsent;
+  if (_wstat64(Wide(path).c_str(), &info) != 0) return PathState::kAbsent;
   if ((info.st_mode & _S_IFMT) == _S_IFREG && info.st_size == 0) return PathState::kEmptyFile;
   return PathState::kPresent;
 }
 
+std::FILE* OpenFile(const char* path, const char* mode) {
+  const std::wstring widePath = Wide(path);
+  const std::wstring wideMode = Wide(mode);
+  if (widePath.empty() || wideMode.empty()) return nullptr;
+  return _wfopen(widePath.c_str(), wideMode.c_str());
+}
+
 std::int64_t FileSize(const char* path) {
   struct _stat64 info {};
-  if (_stat64(path, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
+  if (_wstat64(Wide(path).c_str(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
   return static_cast<std::int64_t>(info.st_size);
 }
 
 bool ReplaceFile(const char* from, const char* to) {
-  // Written through: the move is on disk when the call returns, so a list saved after it never
-  // names a file a power cut could take back.
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+  // For a rename within one volume MOVEFILE_WRITE_THROUGH changes nothing; what keeps a list
+  // saved after the move from naming a file a power cut took back is NTFS journaling its metadata
+  // in order. The flag is kept for a move that copies across volumes, where it waits for the copy.
+  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+    return true;
+  }
   NoteSystemError();
   return false;
 }
 
 bool RemoveFile(const char* path) {
-  if (DeleteFileA(path) != 0) return true;
+  if (DeleteFileW(Wide(path).c_str()) != 0) return true;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool ListFiles(const char* folder, std::vector<std::string>& names) {
-  WIN32_FIND_DATAA found{};
-  const std::string pattern = std::string(folder) + "\\*";
-  HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+  const std::wstring wideFolder = Wide(folder);
+  // An empty folder text would list the current drive's root instead.
+  if (wideFolder.empty()) return false;
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = wideFolder + L"\\*";
+  HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> closer(search, &FindClose);
   do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
-  } while (FindNextFileA(search, &found) != 0);
+    std::string name = Utf8(found.cFileName);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && !name.empty()) {
+      names.push_back(std::move(name));
+    }
+  } while (FindNextFileW(search, &found) != 0);
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool MakeFolder(const char* path) {
-  if (CreateDirectoryA(path, nullptr) != 0) return true;
+  const std::wstring widePath = Wide(path);
+  if (CreateDirectoryW(widePath.c_str(), nullptr) != 0) return true;
   NoteSystemError();
-  const DWORD attributes = GetFileAttributesA(path);
+  const DWORD attributes = GetFileAttributesW(widePath.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool SyncFiles(const std::vector<std::string>& paths) {
   for (const auto& path : paths) {
-    const Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Handle file(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE || FlushFileBuffers(file.get()) == 0) {
       NoteSystemError();
       return false;
@@ -127,8 +168,8 @@ FileLock::~FileLock() {
 
 bool FileLock::Acquire(const char* path) {
   if (handle_ != kNone) return true;
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     NoteSystemError();
     return false;
@@ -153,10 +194,37 @@ bool IsPlainFileName(std::string_view name) {
   return !IsDeviceName(name);
 }
 
+bool SameFileName(std::string_view a, std::string_view b) {
+  const std::wstring wideA = Wide(a);
+  const std::wstring wideB = Wide(b);
+  // Text that is not UTF-8 names no file; it is one name with itself alone.
+  if ((wideA.empty() && !a.empty()) || (wideB.empty() && !b.empty())) return a == b;
+  return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                              static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::string FileNameKey(std::string_view name) {
-  std::string key(name);
-  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return key;
+  const std::wstring wide = Wide(name);
+  if (wide.empty()) return std::string(name);
+  const int length = static_cast<int>(wide.size());
+  std::wstring upper(wide.size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), length, upper.data(),
+                    length, nullptr, nullptr, 0) != length) {
+    return std::string(name);
+  }
+  return Utf8(upper);
+}
+
+std::string ShortFileName(const char* path) {
+  const std::wstring widePath = Wide(path);
+  if (widePath.empty()) return {};
+  std::array<wchar_t, MAX_PATH> buffer{};
+  const DWORD n =
+      GetShortPathNameW(widePath.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  if (n == 0 || n >= buffer.size()) return {};
+  const std::wstring_view shortPath(buffer.data(), n);
+  const std::size_t cut = shortPath.find_last_of(L"\\/");
+  return Utf8(cut == std::wstring_view::npos ? shortPath : shortPath.substr(cut + 1));
 }
 
 }  // namespace rz::platform

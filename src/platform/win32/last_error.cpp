@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <string_view>
 
 #include "platform/last_error_store.h"
+#include "platform/win32/com_util.h"
 
 namespace rz::platform {
 namespace {
@@ -50,23 +53,29 @@ const char* InternetResultText(DWORD code) {
 
 std::string MessageText(DWORD code) {
   if (const char* text = InternetResultText(code)) return text;
-  std::array<char, 256> buffer{};
+  // Wide, then UTF-8: the line it goes into names files in UTF-8, and a system message in the
+  // ANSI code page of a localised Windows would garble them.
+  std::array<wchar_t, 256> buffer{};
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
   HMODULE source = nullptr;
   DWORD lookup = code;
   if (IsWinInetCode(code)) {
-    source = GetModuleHandleA("wininet.dll");
+    source = GetModuleHandleW(L"wininet.dll");
     if (source != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
     if (HRESULT_FACILITY(code) == FACILITY_WIN32) lookup = HRESULT_CODE(code);
   }
-  DWORD length = FormatMessageA(flags, source, lookup, 0, buffer.data(),
+  DWORD length = FormatMessageW(flags, source, lookup, 0, buffer.data(),
                                 static_cast<DWORD>(buffer.size()), nullptr);
   // The texts end in a full stop and a line break; the line they go into has its own end.
-  while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
-                        buffer[length - 1] == ' ' || buffer[length - 1] == '.')) {
+  while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
+                        buffer[length - 1] == L' ' || buffer[length - 1] == L'.')) {
     --length;
   }
-  return length > 0 ? std::string(buffer.data(), length) : std::string("no text for this code");
+  try {
+    if (length > 0) return win32::ToUtf8(std::wstring_view(buffer.data(), length));
+  } catch (const std::exception&) {
+  }
+  return "no text for this code";
 }
 
 std::string Hex(long value) {

@@ -33,6 +33,12 @@ void TrySetProperty(IXMLDOMDocument* doc, const wchar_t* name, const Variant& va
   static_cast<void>(doc2->setProperty(property.get(), value.get()));
 }
 
+// An attribute value up to its first NUL, as UTF-8: every character the reply holds reaches the
+// file system unchanged, whatever the system's ANSI code page can spell.
+std::string FlashText(std::wstring_view value) {
+  return win32::ToUtf8(value.substr(0, value.find(L'\0')));
+}
+
 // The "Flash" attribute of an element child, if it has one.
 AdListChild ReadChild(IXMLDOMNode* node) {
   AdListChild child;
@@ -50,14 +56,14 @@ AdListChild ReadChild(IXMLDOMNode* node) {
   Variant value;
   if (FAILED(flash->get_nodeValue(value.out()))) return child;
   if (V_VT(&value.get()) == VT_BSTR) {
-    child.flash = win32::Narrow(Bstr::View(V_BSTR(&value.get())));
+    child.flash = FlashText(Bstr::View(V_BSTR(&value.get())));
     return child;
   }
   // An absent value (VT_NULL, VT_EMPTY) converts to an empty string.
   Variant converted;
   const HRESULT hr = VariantChangeType(converted.out(), &value.get(), 0, VT_BSTR);
   if (FAILED(hr)) throw std::system_error(hr, std::system_category(), "VariantChangeType");
-  child.flash = win32::Narrow(Bstr::View(V_BSTR(&converted.get())));
+  child.flash = FlashText(Bstr::View(V_BSTR(&converted.get())));
   return child;
 }
 
@@ -128,7 +134,7 @@ bool XmlDocument::ForEachAdListChild(const std::function<bool(const AdListChild&
 
 bool XmlDocument::Save(const std::string& path) {
   if (!impl_ || !impl_->loaded) return false;
-  const Variant target = Variant::FromText(win32::Widen(path));
+  const Variant target = Variant::FromText(win32::FromUtf8(path));
   if (const HRESULT saved = impl_->doc->save(target.get()); FAILED(saved)) {
     NoteResultCode(saved);
     return false;
