@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "download/my_socket.h"
+#include "download/proxy_tunnel.h"
 #include "support/cannot_run.h"
 #include "support/script_server.h"
 #include "support/test_socket.h"
+#include "support/tinyproxy_server.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -104,7 +106,61 @@ TEST(ConnectFirst, MySocketOpensIPv6LiteralsAndEndsAtItsBudget) {
   EXPECT_EQ(socket.Close(), kOk);
 }
 
+TEST(ProxyTunnel, OpensOnlyOnAClean2xxAnswer) {
+  const std::string ask =
+      "CONNECT files.test:443 HTTP/1.1\r\nHost: files.test:443\r\n"
+      "Proxy-Authorization: Basic dTpw\r\n\r\n";
+  const struct {
+    Script proxy;
+    Status expected;
+    int proxyStatus;
+  } rows[] = {
+      {Script().ReadRequest().Send("HTTP/1.1 200 OK\r\n\r\n").ReadRequest().Send("end").Close(),
+       kOk, 200},
+      {rztest::Respond(rztest::HttpResponse(407, "who?")), kHttpRefused, 407},
+      {rztest::Respond("HTTP/1.1 200 OK\r\n\r\nearly"), kBadResponseHeader, 200},
+      {Script().ReadRequest().Close(), kBadResponseHeader, 0},
+  };
+  ProxyServer credentials;
+  ASSERT_TRUE(ParseProxyServer("u:p@127.0.0.1", 80, credentials));
+  for (const auto& row : rows) {
+    ScriptServer proxy(row.proxy);
+    MySocket socket("127.0.0.1", proxy.port(), nullptr);
+    ASSERT_EQ(socket.Open(), kOk);
+    int proxyStatus = -1;
+    EXPECT_EQ(OpenTunnel(socket, "files.test", 443, credentials, proxyStatus), row.expected);
+    EXPECT_EQ(proxyStatus, row.proxyStatus);
+    if (row.expected == kOk) {
+      EXPECT_EQ(Exchange(socket, proxy), ask + "GET / HTTP/1.0\r\n\r\n");
+    } else {
+      EXPECT_EQ(proxy.WaitForRequest(0), ask);
+    }
+    EXPECT_EQ(socket.Close(), kOk);
+  }
+}
+
 #ifndef _WIN32
+TEST(ProxyTunnel, ThroughTinyproxyToALoopbackServer) {
+  if (!rztest::TinyproxyServer::Available()) RZT_CANNOT_RUN("tinyproxy is not installed");
+  rztest::TinyproxyServer proxy("user", "pass");
+  ASSERT_TRUE(proxy.running()) << proxy.Failure();
+  ScriptServer files(rztest::Respond("tunnelled"));
+  ProxyServer server;
+  ASSERT_TRUE(ParseProxyServer("user:pass@127.0.0.1", proxy.port(), server));
+  MySocket socket("127.0.0.1", proxy.port(), nullptr);
+  ASSERT_EQ(socket.Open(), kOk);
+  int proxyStatus = 0;
+  ASSERT_EQ(OpenTunnel(socket, "127.0.0.1", files.port(), server, proxyStatus), kOk)
+      << proxyStatus << proxy.Log();
+  EXPECT_EQ(Exchange(socket, files), "GET / HTTP/1.0\r\n\r\n");
+  char buffer[64] = {};
+  std::int32_t length = sizeof buffer;
+  const Status received = socket.Receive(buffer, length);
+  EXPECT_TRUE(received == kOk || received == kMoreData) << received;
+  EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)), "tunnelled");
+  EXPECT_EQ(socket.Close(), kOk);
+}
+
 // Runs inside the namespace only, started by the case below: names its hosts file gives.
 TEST(DISABLED_InNamespace, NamesFromThePrivateHostsFile) {
   ScriptServer six(Script().ReadRequest().Close(), Loopback::kIPv6);
