@@ -57,6 +57,9 @@ class HttpDownloader {
   const char* ifRange = nullptr;
   HeaderCallback headerCallback = nullptr;
   void* headerContext = nullptr;
+  // The status code of the last response ReceiveToFile read a status line of; 0 before. Through a
+  // proxy, a refusal is the proxy's own, and the failure line names it.
+  int responseStatus = 0;
 };
 
 }  // namespace rz

@@ -1,10 +1,14 @@
 // MySocket: the engine's TCP connection. Every wait is a 100 ms slice; the poll callback runs
-// before each slice and a budget of empty slices bounds a send or receive.
+// before each slice and a budget of empty slices bounds a send or receive. Open tries every
+// address of the host (connection.h) within a budget of its own.
 #include "download/my_socket.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "download/connection.h"
 
 namespace rz {
 
@@ -19,7 +23,9 @@ MySocket::~MySocket() {
   }
 }
 
-Status MySocket::Open() {
+Status MySocket::Open() { return OpenWithin(kConnectBudgetMicros); }
+
+Status MySocket::OpenWithin(std::int32_t budgetMicros) {
   if (!libraryStarted_) {
     const int started = platform::StartSocketLibrary();
     if (started != 0) {
@@ -31,27 +37,21 @@ Status MySocket::Open() {
   platform::CloseSocket(socket_);
   socket_ = platform::kInvalidSocket;
 
-  int error = 0;
-  socket_ = platform::CreateTcpSocket(error);
-  if (socket_ == platform::kInvalidSocket) {
-    std::printf("MySocket Open Last error: %d\n", error);
-    return error;
-  }
-  platform::SetBufferSizes(socket_, kBufferBytes, kBufferBytes);
-
-  std::uint32_t address = 0;
-  if (!platform::LookupHostByName(host_, address)) {
-    // The socket stays held on these returns; Close releases it.
-    if (IsDottedQuad(host_) != kOk || !platform::LookupDottedQuad(host_, address)) {
+  std::vector<platform::SocketAddress> addresses;
+  if (!platform::LookupAddresses(host_, port_, addresses)) {
+    platform::SocketAddress quad;
+    if (IsDottedQuad(host_) != kOk || !platform::LookupDottedQuad(host_, port_, quad)) {
       return kUnresolvedHost;
     }
+    addresses.assign(1, quad);
   }
-  if (!platform::ConnectIPv4(socket_, address, port_)) {
-    platform::CloseSocket(socket_);
-    socket_ = platform::kInvalidSocket;
-    return kConnectFailed;
+  int createError = 0;
+  const Status connected =
+      ConnectFirst(addresses, {pollCallback_, kBufferBytes, budgetMicros}, socket_, createError);
+  if (createError != 0 && connected == createError) {
+    std::printf("MySocket Open Last error: %d\n", createError);
   }
-  return kOk;
+  return connected;
 }
 
 Status MySocket::WaitUntilReady(bool forWrite, std::int32_t budgetMicros) {

@@ -1,15 +1,13 @@
-// MySocket: one blocking IPv4 TCP client connection for one file download, with polled waits.
+// MySocket: one TCP client connection (IPv4 or IPv6) for one file download, with polled waits.
 #pragma once
 
 #include <cstdint>
 
+#include "download/connection.h"
 #include "download/status_codes.h"
 #include "platform/socket.h"
 
 namespace rz {
-
-// Called before every socket wait; kStoppedByCallback (-813) aborts the wait.
-using PollCallback = std::int32_t (*)();
 
 class MySocket {
  public:
@@ -18,6 +16,7 @@ class MySocket {
   static constexpr int kWaitSliceMicros = 100000;  // each polled wait
   static constexpr int kSendBudgetMicros = 120000000;
   static constexpr int kReceiveBudgetMicros = 30000000;
+  static constexpr int kConnectBudgetMicros = 30000000;  // all of the host's addresses together
 
   // Stores the borrowed host text, the port and the callback.
   MySocket(const char* host, std::int32_t port, PollCallback pollCallback);
@@ -26,8 +25,15 @@ class MySocket {
   MySocket(const MySocket&) = delete;
   MySocket& operator=(const MySocket&) = delete;
 
-  // 0 when connected; kUnresolvedHost, kConnectFailed, or a positive platform code.
+  // Resolves the host (a name, a dotted quad, an IPv6 literal with or without brackets) and
+  // connects to the first of its addresses that answers, within the 30 s connect budget.
+  // 0 when connected; kUnresolvedHost, kConnectFailed, kTimedOut, kStoppedByCallback, or a
+  // positive platform code.
   Status Open();
+  // Open with another budget, for callers (and tests) that cannot wait 30 s.
+  Status OpenWithin(std::int32_t budgetMicros);
+  // The connected socket, for a layer that speaks through it (a proxy tunnel, a TLS session).
+  platform::SocketHandle socket() const { return socket_; }
   // Sends `count` bytes in one platform send once the socket is writable; `count` becomes the
   // number accepted. 0, kNoData, kStoppedByCallback, kTimedOut, kSendFailed, or a positive code.
   Status Send(const char* data, std::int32_t& count);

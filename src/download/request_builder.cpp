@@ -89,8 +89,11 @@ Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::
     return kBadTarget;
   }
   const char* rest = url + prefixLength;
-  const char* colon = std::strchr(rest, ':');
   const char* separator = std::strpbrk(rest, "/\\");
+  // The colons of a bracketed IPv6 literal are not the port's: the search starts after it.
+  const char* close = rest[0] == '[' ? std::strchr(rest, ']') : nullptr;
+  if (close != nullptr && separator != nullptr && close > separator) close = nullptr;
+  const char* colon = std::strchr(close != nullptr ? close : rest, ':');
 
   std::int32_t port = *portInOut;
   const char* hostEnd;

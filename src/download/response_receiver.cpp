@@ -131,6 +131,7 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
       result = header.Append(buffer.data(), static_cast<std::size_t>(length), bodyStart);
       if (result != kOk) break;
       if (header.complete()) {
+        ParseStatusLine(header.text(), responseStatus);
         result = JudgeResponseHeader(header.text(), offset, framing);
         if (result != kOk) break;
         if (headerCallback != nullptr &&

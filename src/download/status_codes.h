@@ -51,7 +51,7 @@ enum StatusCode : Status {
   // The request does not fit its 4096-byte buffer; nothing was sent. SendRequest.
   kRequestTooLong = -812,
   // A callback asked to stop: the PollCallback before a socket wait, or the ProgressCallback after
-  // a chunk. Send, Receive, ReceiveToFile.
+  // a chunk. Open, Send, Receive, ReceiveToFile.
   kStoppedByCallback = -813,
 
   // ---- Socket level: -1001 .. -1018 ----
@@ -59,10 +59,12 @@ enum StatusCode : Status {
   kNoData = -1001,
   // The host can be resolved neither by name nor, for a dotted quad, by address. Open.
   kUnresolvedHost = -1003,
-  // The connection attempt failed; the socket has been released. Open.
+  // Every connection attempt failed, to each address of the host; the sockets have been released.
+  // Open.
   kConnectFailed = -1004,
   // The socket did not become ready within the budget of empty 100 ms waits (120 s for a send,
-  // 30 s for each receive). Send, Receive; passed on by SendRequest and ReceiveToFile.
+  // 30 s for each receive), or no address of the host connected within 30 s. Open, Send, Receive;
+  // passed on by Connect, SendRequest and ReceiveToFile.
   kTimedOut = -1006,
   // The platform send failed or sent nothing. Send.
   kSendFailed = -1007,

@@ -89,7 +89,15 @@ void FetchResumed(std::string_view url, std::string_view name, std::int64_t offs
   Emit(line);
 }
 
-void DownloadFailed(std::string_view url, std::string_view name, Status status) {
+void RoutesChosen(std::string_view description) {
+  std::string line(kLinePrefix);
+  line.append("downloads go ");
+  Append(line, description);
+  Emit(line);
+}
+
+void DownloadFailed(std::string_view url, std::string_view name, Status status,
+                    std::string_view proxy, int proxyStatus) {
   std::string line = Concerning("download", url, name);
   line.append(" failed: ")
       .append(std::to_string(status))
@@ -102,6 +110,11 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status) 
   if (!reason.empty()) {
     line.append("; ");
     Append(line, reason);
+  }
+  if (!proxy.empty()) {
+    line.append("; through proxy ");
+    Append(line, proxy);
+    if (proxyStatus != 0) line.append(", which answered ").append(std::to_string(proxyStatus));
   }
   line.append(")");
   Emit(line);

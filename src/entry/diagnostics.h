@@ -4,11 +4,14 @@
 // progress line, and on Linux nothing at all unless RAZARA_DEBUG is set.
 //
 // Every line starts with "RazaRa: ", so that a reader can tell them from the progress lines:
+//   RazaRa: downloads go direct (no proxy set)
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
 //   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -808 (server answered 404)
 //   RazaRa: download http://127.0.0.1:1/a.mp4 -> a.mp4 failed: -1004 (connection failed;
 //           errno 111: Connection refused)                               [one line]
+//   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -809 (server refused the response;
+//           through proxy 10.0.0.1:3128, which answered 407)                [one line]
 //   RazaRa: query http://h/AdService.asmx failed: exchange failed (curl: ...)
 //   RazaRa: save /opt/host/Tavrin/RazaRa/FileList.xml failed: cannot be written (errno 28: ...)
 //   RazaRa: result 2 (a listed file could not be downloaded)
@@ -29,8 +32,14 @@ void FetchStarting(std::string_view url, std::string_view name);
 // The fetch goes on from `offset` bytes already in the cache.
 void FetchResumed(std::string_view url, std::string_view name, std::int64_t offset);
 
+// Once per download pass: how downloads reach their servers (download/route.h's description).
+void RoutesChosen(std::string_view description);
+
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
-void DownloadFailed(std::string_view url, std::string_view name, Status status);
+// Through a proxy, `proxy` names it ("host:port") and `proxyStatus` is the HTTP status it
+// answered with, 0 when it answered none.
+void DownloadFailed(std::string_view url, std::string_view name, Status status,
+                    std::string_view proxy = {}, int proxyStatus = 0);
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
 

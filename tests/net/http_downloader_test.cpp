@@ -127,7 +127,9 @@ TEST(HttpDownloaderPoll, CallbackReachesTheConnection) {
   ScriptServer server(Script().Hold(seconds(5)));
   HttpDownloader downloader(kLoopback, server.port(), "/f");
   downloader.pollCallback = StopPoll;
-  ASSERT_EQ(downloader.Connect(), kOk);
+  // The connect stops at its first wait, unless it was made before any wait.
+  const Status connected = downloader.Connect();
+  EXPECT_TRUE(connected == kOk || connected == kStoppedByCallback) << connected;
   EXPECT_EQ(downloader.SendRequest(nullptr, 0), kStoppedByCallback);
   EXPECT_EQ(downloader.Disconnect(), kOk);
   EXPECT_EQ(server.WaitForRequest(0), "");

@@ -149,9 +149,11 @@ struct ScriptServer::Impl {
   std::vector<std::unique_ptr<Session>> sessions;
   std::thread acceptor;
 
-  explicit Impl(std::vector<Script> s) : scripts(std::move(s)) {
+  bool ipv6 = false;
+
+  Impl(std::vector<Script> s, bool v6) : scripts(std::move(s)), ipv6(v6) {
     if (scripts.empty()) scripts.emplace_back();
-    listener = OpenLoopbackListener(&port);
+    listener = OpenLoopbackListener(&port, ipv6);
     if (listener == kInvalidSocket) throw std::runtime_error("script server: cannot listen");
     acceptor = std::thread([this] { AcceptLoop(); });
   }
@@ -323,17 +325,18 @@ struct ScriptServer::Impl {
   }
 };
 
-ScriptServer::ScriptServer(Script script) : ScriptServer(std::vector<Script>{std::move(script)}) {}
+ScriptServer::ScriptServer(Script script, Loopback on)
+    : ScriptServer(std::vector<Script>{std::move(script)}, on) {}
 
-ScriptServer::ScriptServer(std::vector<Script> scripts)
-    : impl_(std::make_unique<Impl>(std::move(scripts))) {}
+ScriptServer::ScriptServer(std::vector<Script> scripts, Loopback on)
+    : impl_(std::make_unique<Impl>(std::move(scripts), on == Loopback::kIPv6)) {}
 
 ScriptServer::~ScriptServer() = default;
 
 std::uint16_t ScriptServer::port() const { return impl_->port; }
 
 std::string ScriptServer::BaseUrl() const {
-  return "http://127.0.0.1:" + std::to_string(impl_->port);
+  return (impl_->ipv6 ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(impl_->port);
 }
 
 int ScriptServer::Connections() const {

@@ -1,7 +1,7 @@
 // A scriptable loopback HTTP server for tests, in the manner of curl's test server: each test
 // says exactly which bytes the server answers with, where it pauses, splits or closes, and reads
 // back the exact request bytes it received. Builds for Linux and for Windows (Winsock), so the
-// same tests run natively and under Wine. Listens on 127.0.0.1 on a free port only.
+// same tests run natively and under Wine. Listens on 127.0.0.1 (or ::1) on a free port only.
 #pragma once
 
 #include <chrono>
@@ -62,19 +62,22 @@ std::string HttpResponse(int status, const std::string& body,
 // ReadRequest, then Send(response), then Close.
 Script Respond(std::string response);
 
+// The loopback address a server listens on.
+enum class Loopback { kIPv4, kIPv6 };
+
 class ScriptServer {
  public:
   // Every connection runs the same script.
-  explicit ScriptServer(Script script);
+  explicit ScriptServer(Script script, Loopback on = Loopback::kIPv4);
   // Connection i runs scripts[min(i, size - 1)].
-  explicit ScriptServer(std::vector<Script> scripts);
+  explicit ScriptServer(std::vector<Script> scripts, Loopback on = Loopback::kIPv4);
   // Stops accepting and joins every session (a session still running is cut off).
   ~ScriptServer();
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;
 
   std::uint16_t port() const;
-  // "http://127.0.0.1:PORT"
+  // "http://127.0.0.1:PORT", or "http://[::1]:PORT"
   std::string BaseUrl() const;
   // Number of connections accepted so far.
   int Connections() const;

@@ -35,13 +35,24 @@ constexpr int kShutBoth = SHUT_RDWR;
 using sockaddr_len = socklen_t;
 #endif
 
-sockaddr_in LoopbackAddress(std::uint16_t port) {
-  sockaddr_in addr;
-  std::memset(&addr, 0, sizeof addr);
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return addr;
+// 127.0.0.1 or ::1 with `port`, in storage large enough for either; `length` gets its size.
+sockaddr_storage LoopbackAddress(std::uint16_t port, bool ipv6, sockaddr_len& length) {
+  sockaddr_storage storage;
+  std::memset(&storage, 0, sizeof storage);
+  if (ipv6) {
+    auto* addr = reinterpret_cast<sockaddr_in6*>(&storage);
+    addr->sin6_family = AF_INET6;
+    addr->sin6_port = htons(port);
+    addr->sin6_addr = in6addr_loopback;
+    length = sizeof(sockaddr_in6);
+  } else {
+    auto* addr = reinterpret_cast<sockaddr_in*>(&storage);
+    addr->sin_family = AF_INET;
+    addr->sin_port = htons(port);
+    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof(sockaddr_in);
+  }
+  return storage;
 }
 
 }  // namespace
@@ -57,24 +68,26 @@ SocketLibrary::SocketLibrary() = default;
 SocketLibrary::~SocketLibrary() = default;
 #endif
 
-socket_t BindLoopback(std::uint16_t* port) {
-  const auto sock = static_cast<socket_t>(socket(AF_INET, kStreamType, IPPROTO_TCP));
+socket_t BindLoopback(std::uint16_t* port, bool ipv6) {
+  const auto sock =
+      static_cast<socket_t>(socket(ipv6 ? AF_INET6 : AF_INET, kStreamType, IPPROTO_TCP));
   if (sock == kInvalidSocket) return kInvalidSocket;
-  sockaddr_in addr = LoopbackAddress(0);
-  sockaddr_len len = sizeof addr;
-  if (bind(Native(sock), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+  sockaddr_len len = 0;
+  sockaddr_storage addr = LoopbackAddress(*port, ipv6, len);
+  if (bind(Native(sock), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
       getsockname(Native(sock), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     CloseSocket(sock);
     return kInvalidSocket;
   }
-  *port = ntohs(addr.sin_port);
+  *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
   return sock;
 }
 
-socket_t OpenLoopbackListener(std::uint16_t* port) {
-  const socket_t sock = BindLoopback(port);
+socket_t OpenLoopbackListener(std::uint16_t* port, bool ipv6, int backlog) {
+  const socket_t sock = BindLoopback(port, ipv6);
   if (sock == kInvalidSocket) return kInvalidSocket;
-  if (listen(Native(sock), 64) != 0) {
+  if (listen(Native(sock), backlog) != 0) {
     CloseSocket(sock);
     return kInvalidSocket;
   }
@@ -89,11 +102,13 @@ socket_t AcceptConnection(socket_t listener) {
 #endif
 }
 
-socket_t ConnectLoopback(std::uint16_t port) {
-  const auto sock = static_cast<socket_t>(socket(AF_INET, kStreamType, IPPROTO_TCP));
+socket_t ConnectLoopback(std::uint16_t port, bool ipv6) {
+  const auto sock =
+      static_cast<socket_t>(socket(ipv6 ? AF_INET6 : AF_INET, kStreamType, IPPROTO_TCP));
   if (sock == kInvalidSocket) return kInvalidSocket;
-  sockaddr_in addr = LoopbackAddress(port);
-  if (connect(Native(sock), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  sockaddr_len len = 0;
+  sockaddr_storage addr = LoopbackAddress(port, ipv6, len);
+  if (connect(Native(sock), reinterpret_cast<sockaddr*>(&addr), len) != 0) {
     CloseSocket(sock);
     return kInvalidSocket;
   }
@@ -177,5 +192,10 @@ ReceiveResult ReceiveUntilClose(socket_t sock, std::chrono::milliseconds timeout
   }
   return result;
 }
+
+SynDropper::SynDropper(std::uint16_t port, bool ipv6)
+    : port_(port),
+      listener_(OpenLoopbackListener(&port_, ipv6, 0)),
+      filler_(listener_.valid() ? ConnectLoopback(port_, ipv6) : kInvalidSocket) {}
 
 }  // namespace rztest

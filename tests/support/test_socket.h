@@ -1,6 +1,6 @@
 // A few portable socket calls for the test servers and raw test clients: BSD sockets on Linux,
-// Winsock 2 on Windows. Loopback IPv4 only. Kept apart from the library's own socket layer so
-// that tests of that layer never lean on it.
+// Winsock 2 on Windows. Loopback only: 127.0.0.1, or ::1 where a caller asks for IPv6. Kept apart
+// from the library's own socket layer so that tests of that layer never lean on it.
 #pragma once
 
 #include <chrono>
@@ -27,13 +27,14 @@ class SocketLibrary {
   SocketLibrary& operator=(const SocketLibrary&) = delete;
 };
 
-// A socket bound to 127.0.0.1 on a free port (stored in *port), not yet listening.
-socket_t BindLoopback(std::uint16_t* port);
+// A socket bound to 127.0.0.1 (::1 when `ipv6`) on *port, or on a free port when *port is 0 (then
+// stored in *port), not yet listening.
+socket_t BindLoopback(std::uint16_t* port, bool ipv6 = false);
 // BindLoopback, then listen.
-socket_t OpenLoopbackListener(std::uint16_t* port);
+socket_t OpenLoopbackListener(std::uint16_t* port, bool ipv6 = false, int backlog = 64);
 socket_t AcceptConnection(socket_t listener);
-// A blocking connection to 127.0.0.1:port, or kInvalidSocket.
-socket_t ConnectLoopback(std::uint16_t port);
+// A blocking connection to 127.0.0.1:port (::1 when `ipv6`), or kInvalidSocket.
+socket_t ConnectLoopback(std::uint16_t port, bool ipv6 = false);
 
 // 1 when readable (data, close or error pending), 0 on timeout, -1 on failure.
 int WaitReadable(socket_t sock, std::chrono::milliseconds timeout);
@@ -70,6 +71,22 @@ class ScopedSocket {
 
  private:
   socket_t sock_;
+};
+
+// A loopback address whose connects never complete: it listens with a backlog of 0 and one idle
+// connection fills its queue, so the kernel drops every further SYN.
+class SynDropper {
+ public:
+  // On `port` of 127.0.0.1 (::1 when `ipv6`); 0 takes a free port.
+  SynDropper(std::uint16_t port, bool ipv6);
+  bool valid() const { return listener_.valid() && filler_.valid(); }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  SocketLibrary library_;
+  std::uint16_t port_;
+  ScopedSocket listener_;
+  ScopedSocket filler_;
 };
 
 }  // namespace rztest

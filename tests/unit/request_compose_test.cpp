@@ -71,6 +71,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "GET http://origin.test/a b.swf HTTP/1.0\r\nHost: origin.test:80\r\n\r\n"},
         ComposeCase{"ExplicitPort", "http://origin.test:81/x", nullptr, nullptr, nullptr, 0,
                     "GET http://origin.test:81/x HTTP/1.0\r\nHost: origin.test:81\r\n\r\n"},
+        ComposeCase{"IPv6Literal", "http://[::1]:81/x", nullptr, nullptr, nullptr, 0,
+                    "GET http://[::1]:81/x HTTP/1.0\r\nHost: [::1]:81\r\n\r\n"},
         ComposeCase{"ColonThenSlashGivesZero", "http://origin.test:/x", nullptr, nullptr, nullptr,
                     0, "GET http://origin.test:/x HTTP/1.0\r\nHost: origin.test:0\r\n\r\n"},
         ComposeCase{"UpperCaseSchemeNoHostLine", "HTTP://origin.test/x", nullptr, nullptr, nullptr,

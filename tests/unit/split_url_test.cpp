@@ -43,6 +43,9 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http://example.test/a/b.swf", 80, kOk, "example.test", 80, "/a/b.swf"},
         SplitCase{"http://example.test:81/a", 80, kOk, "example.test", 81, "/a"},
         SplitCase{"http://example.test:81", 80, kOk, "example.test", 81, "/"},
+        // An IPv6 literal keeps its brackets, and its colons are not the port's.
+        SplitCase{"http://[::1]:8080/a", 80, kOk, "[::1]", 8080, "/a"},
+        SplitCase{"http://[::1]/a:81", 80, kOk, "[::1]", 80, "/a:81"},
         SplitCase{"http://example.test", 8080, kOk, "example.test", 8080, "/"},
         // Query and fragment stay in the path as they are.
         SplitCase{"http://h.test/p?q=1#f", 80, kOk, "h.test", 80, "/p?q=1#f"},

@@ -46,7 +46,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the host, with an empty port: 0, which the downloader takes as 80.
         Cracked{"http://https://host/a", "https", 0, 7, 13},
         Cracked{"http://HTTP://host/a", "HTTP", 0, 7, 12},
-        Cracked{"http://host:/a", "host", 0, 7, 12}));
+        Cracked{"http://host:/a", "host", 0, 7, 12},
+        // An IPv6 literal is the host with its brackets.
+        Cracked{"http://[::1]:8080/a.bin", "[::1]", 8080, 7, 17},
+        Cracked{"http://[fe80::1]/a", "[fe80::1]", 80, 7, 16}));
 
 class CrackUrlRefuses : public testing::TestWithParam<const char*> {};
 

@@ -1,19 +1,22 @@
 // BSD sockets behind the socket seam. poll() rather than select(), so a descriptor above
 // FD_SETSIZE in a busy host process is safe; MSG_NOSIGNAL on every send, so a server that closes
-// early cannot kill the host with SIGPIPE; getaddrinfo limited to AF_INET, because gethostbyname
-// is not thread-safe here. Failures report errno values as the positive platform codes.
+// early cannot kill the host with SIGPIPE. Connects are non-blocking so that several addresses can
+// be tried side by side; the connected socket is then blocking again. Failures report errno
+// values as the positive platform codes.
 #include "platform/socket.h"
 #include "platform/last_error.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace rz::platform {
 namespace {
@@ -56,8 +59,8 @@ int StartSocketLibrary() { return 0; }
 
 int StopSocketLibrary() { return 0; }
 
-SocketHandle CreateTcpSocket(int& error) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+SocketHandle CreateTcpSocket(int family, int& error) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     error = errno;
     return kInvalidSocket;
@@ -76,76 +79,54 @@ void CloseSocket(SocketHandle socket) {
   }
 }
 
-bool LookupHostByName(const char* host, std::uint32_t& address) {
-  if (host == nullptr) {
-    return false;
+ConnectStart StartConnect(SocketHandle socket, const SocketAddress& address) {
+  const auto* target = reinterpret_cast<const sockaddr*>(address.bytes.data());
+  if (::connect(ToFd(socket), target, static_cast<socklen_t>(address.length)) == 0) {
+    return ConnectStart::kConnected;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-    return false;
-  }
-  bool ok = false;
-  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr &&
-        entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in in{};
-      std::memcpy(&in, entry->ai_addr, sizeof in);
-      address = in.sin_addr.s_addr;
-      ok = true;
-      break;
-    }
-  }
-  ::freeaddrinfo(found);
-  return ok;
+  // An interrupted connect goes on in the background, as a pending one does.
+  if (errno == EINPROGRESS || errno == EINTR) return ConnectStart::kPending;
+  NoteSocketError();
+  return ConnectStart::kFailed;
 }
 
-bool LookupDottedQuad(const char* host, std::uint32_t& address) {
-  // getaddrinfo already takes numeric addresses; this is the last resort for a text it refused.
-  // No reverse lookup: that could wait on a name server and adds nothing to the address.
-  if (host == nullptr) {
-    return false;
-  }
-  in_addr parsed{};
-  if (::inet_aton(host, &parsed) == 0) {
-    return false;
-  }
-  address = parsed.s_addr;
-  return true;
-}
-
-bool ConnectIPv4(SocketHandle socket, std::uint32_t address, int port) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
-  target.sin_addr.s_addr = address;
-  if (::connect(ToFd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-    return true;
-  }
-  if (errno != EINTR) {
+bool ConnectSucceeded(SocketHandle socket) {
+  int soError = 0;
+  socklen_t size = sizeof soError;
+  if (::getsockopt(ToFd(socket), SOL_SOCKET, SO_ERROR, &soError, &size) != 0) {
     NoteSocketError();
     return false;
   }
-  // An interrupted connect goes on in the background; wait for its outcome.
-  pollfd entry{};
-  entry.fd = ToFd(socket);
-  entry.events = POLLOUT;
-  while (::poll(&entry, 1, -1) < 0) {
-    if (errno != EINTR) {
-      NoteSocketError();
-      return false;
-    }
-  }
-  int soError = 0;
-  socklen_t size = sizeof soError;
-  if (::getsockopt(ToFd(socket), SOL_SOCKET, SO_ERROR, &soError, &size) == 0 && soError == 0) {
-    return true;
-  }
-  if (soError != 0) errno = soError;
+  if (soError == 0) return true;
+  errno = soError;
   NoteSocketError();
   return false;
+}
+
+bool SetBlocking(SocketHandle socket) {
+  const int flags = ::fcntl(ToFd(socket), F_GETFL);
+  return flags >= 0 && ::fcntl(ToFd(socket), F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+WaitResult WaitConnects(const SocketHandle* sockets, std::size_t count, int micros, bool* done,
+                        int& error) {
+  std::vector<pollfd> entries(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    entries[i].fd = ToFd(sockets[i]);
+    entries[i].events = POLLOUT;
+    done[i] = false;
+  }
+  // Rounded up, so that a wait of less than a millisecond does not spin.
+  const int ready = ::poll(entries.data(), static_cast<nfds_t>(count), (micros + 999) / 1000);
+  if (ready < 0) {
+    if (errno == EINTR) return WaitResult::kTimedOut;  // the caller's loop waits again
+    error = errno;
+    return WaitResult::kFailed;
+  }
+  if (ready == 0) return WaitResult::kTimedOut;
+  // A failed connect shows as POLLERR or POLLHUP; ConnectSucceeded tells it from a made one.
+  for (std::size_t i = 0; i < count; ++i) done[i] = entries[i].revents != 0;
+  return WaitResult::kReady;
 }
 
 WaitResult WaitReadable(SocketHandle socket, int micros, int& error) {

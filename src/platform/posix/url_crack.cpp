@@ -1,6 +1,6 @@
 // A small URL cracker with the contract of InternetCrackUrlA as the download pass uses it:
 // "scheme://[user[:password]@]host[:port][/path...]", host and port out, the port defaulting to
-// the scheme's well-known one.
+// the scheme's well-known one. The host may be a bracketed IPv6 literal ("[::1]").
 #include "platform/url_crack.h"
 
 #include <cctype>
@@ -65,7 +65,17 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
 
   std::size_t hostEnd = authorityEnd;
   std::uint16_t port = DefaultPort(url, colon);
-  const std::size_t portColon = url.find(':', hostBegin);
+  // A bracketed IPv6 literal is the host with its brackets, as WinINet reports it; its colons are
+  // not the port's.
+  std::size_t portFrom = hostBegin;
+  if (hostBegin < authorityEnd && url[hostBegin] == '[') {
+    const std::size_t close = url.find(']', hostBegin);
+    if (close == std::string::npos || close >= authorityEnd || close == hostBegin + 1) return false;
+    if (close + 1 < authorityEnd && url[close + 1] != ':') return false;
+    hostEnd = close + 1;
+    portFrom = close + 1;
+  }
+  const std::size_t portColon = url.find(':', portFrom);
   if (portColon != std::string::npos && portColon < authorityEnd) {
     hostEnd = portColon;
     if (!ParsePort(url, portColon + 1, authorityEnd, port)) return false;

@@ -1,11 +1,10 @@
-// Winsock 2 behind the socket seam. Failures report WSAGetLastError codes as the positive
-// platform codes.
+// Winsock 2 behind the socket seam. Connects are non-blocking so that several addresses can be
+// tried side by side; the connected socket is then blocking again. Failures report
+// WSAGetLastError codes as the positive platform codes.
 #include "platform/socket.h"
 #include "platform/last_error.h"
 
 #include <winsock2.h>
-
-#include <cstring>
 
 namespace rz::platform {
 namespace {
@@ -29,15 +28,6 @@ WaitResult WaitFor(SocketHandle socket, bool forWrite, int micros, int& error) {
   return ready > 0 && FD_ISSET(ToSocket(socket), &set) ? WaitResult::kReady : WaitResult::kTimedOut;
 }
 
-bool FirstAddress(const hostent* entry, std::uint32_t& address) {
-  if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length < 4 ||
-      entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-    return false;
-  }
-  std::memcpy(&address, entry->h_addr_list[0], sizeof address);
-  return true;
-}
-
 }  // namespace
 
 int StartSocketLibrary() {
@@ -47,10 +37,16 @@ int StartSocketLibrary() {
 
 int StopSocketLibrary() { return ::WSACleanup() == 0 ? 0 : -1; }
 
-SocketHandle CreateTcpSocket(int& error) {
-  const SOCKET created = ::socket(AF_INET, SOCK_STREAM, 0);
+SocketHandle CreateTcpSocket(int family, int& error) {
+  const SOCKET created = ::socket(family, SOCK_STREAM, 0);
   if (created == INVALID_SOCKET) {
     error = ::WSAGetLastError();
+    return kInvalidSocket;
+  }
+  u_long nonBlocking = 1;
+  if (::ioctlsocket(created, FIONBIO, &nonBlocking) != 0) {
+    error = ::WSAGetLastError();
+    ::closesocket(created);
     return kInvalidSocket;
   }
   return static_cast<SocketHandle>(created);
@@ -69,28 +65,58 @@ void CloseSocket(SocketHandle socket) {
   }
 }
 
-bool LookupHostByName(const char* host, std::uint32_t& address) {
-  return host != nullptr && FirstAddress(::gethostbyname(host), address);
+ConnectStart StartConnect(SocketHandle socket, const SocketAddress& address) {
+  const auto* target = reinterpret_cast<const sockaddr*>(address.bytes.data());
+  if (::connect(ToSocket(socket), target, address.length) == 0) return ConnectStart::kConnected;
+  if (::WSAGetLastError() == WSAEWOULDBLOCK) return ConnectStart::kPending;
+  NoteSocketError();
+  return ConnectStart::kFailed;
 }
 
-bool LookupDottedQuad(const char* host, std::uint32_t& address) {
-  if (host == nullptr) {
+bool ConnectSucceeded(SocketHandle socket) {
+  int soError = 0;
+  int size = sizeof soError;
+  if (::getsockopt(ToSocket(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError),
+                   &size) != 0) {
+    NoteSocketError();
     return false;
   }
-  const unsigned long parsed = ::inet_addr(host);
-  return FirstAddress(::gethostbyaddr(reinterpret_cast<const char*>(&parsed), 4, AF_INET), address);
-}
-
-bool ConnectIPv4(SocketHandle socket, std::uint32_t address, int port) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = ::htons(static_cast<u_short>(port & 0xFFFF));
-  target.sin_addr.s_addr = address;
-  if (::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-    return true;
-  }
+  if (soError == 0) return true;
+  ::WSASetLastError(soError);
   NoteSocketError();
   return false;
+}
+
+bool SetBlocking(SocketHandle socket) {
+  u_long nonBlocking = 0;
+  return ::ioctlsocket(ToSocket(socket), FIONBIO, &nonBlocking) == 0;
+}
+
+WaitResult WaitConnects(const SocketHandle* sockets, std::size_t count, int micros, bool* done,
+                        int& error) {
+  // Winsock reports a made connect as writable and a failed one in the exception set.
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  for (std::size_t i = 0; i < count && i < FD_SETSIZE; ++i) {
+    FD_SET(ToSocket(sockets[i]), &writable);
+    FD_SET(ToSocket(sockets[i]), &failed);
+    done[i] = false;
+  }
+  timeval timeout{};
+  timeout.tv_sec = micros / 1000000;
+  timeout.tv_usec = micros % 1000000;
+  const int ready = ::select(0, nullptr, &writable, &failed, &timeout);
+  if (ready == SOCKET_ERROR) {
+    error = ::WSAGetLastError();
+    return WaitResult::kFailed;
+  }
+  if (ready == 0) return WaitResult::kTimedOut;
+  for (std::size_t i = 0; i < count && i < FD_SETSIZE; ++i) {
+    done[i] = FD_ISSET(ToSocket(sockets[i]), &writable) || FD_ISSET(ToSocket(sockets[i]), &failed);
+  }
+  return WaitResult::kReady;
 }
 
 WaitResult WaitReadable(SocketHandle socket, int micros, int& error) {

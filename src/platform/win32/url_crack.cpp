@@ -19,6 +19,31 @@ std::size_t Utf8Offset(const std::wstring& wide, std::size_t units) {
   return win32::ToUtf8(std::wstring_view(wide).substr(0, units)).size();
 }
 
+// An IPv6 literal with its brackets, and the port after it. Wine's cracker splits a literal
+// without a port at its first colon ("[fe80::1]" gives "[fe80:" and port 1), so the host and the
+// port are read from the URL itself between the host's start and the path.
+bool BracketedHost(const std::string& url, INTERNET_SCHEME scheme, CrackedUrl& out) {
+  const std::size_t close = url.find(']', out.hostOffset);
+  if (close == std::string::npos || close >= out.pathOffset) return false;
+  out.host.assign(url, out.hostOffset, close + 1 - out.hostOffset);
+  std::uint32_t port = 0;
+  if (close + 1 < out.pathOffset) {
+    if (url[close + 1] != ':' || out.pathOffset - close - 2 > 5) return false;
+    for (std::size_t i = close + 2; i < out.pathOffset; ++i) {
+      if (url[i] < '0' || url[i] > '9') return false;
+      port = port * 10 + static_cast<std::uint32_t>(url[i] - '0');
+    }
+  } else {
+    port = scheme == INTERNET_SCHEME_HTTP    ? INTERNET_DEFAULT_HTTP_PORT
+           : scheme == INTERNET_SCHEME_HTTPS ? INTERNET_DEFAULT_HTTPS_PORT
+           : scheme == INTERNET_SCHEME_FTP   ? INTERNET_DEFAULT_FTP_PORT
+                                             : 0;
+  }
+  if (port > 65535) return false;
+  out.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
 }  // namespace
 
 bool CrackUrl(const std::string& url, CrackedUrl& out) {
@@ -52,7 +77,7 @@ bool CrackUrl(const std::string& url, CrackedUrl& out) {
       path != nullptr && path >= begin + hostUnits && path <= begin + wide.size();
   out.pathOffset =
       pathInside ? Utf8Offset(wide, static_cast<std::size_t>(path - begin)) : url.size();
-  return true;
+  return url[out.hostOffset] != '[' || BracketedHost(url, parts.nScheme, out);
 }
 
 }  // namespace rz::platform

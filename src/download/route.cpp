@@ -1,0 +1,208 @@
+#include "download/route.h"
+
+#include <cctype>
+
+namespace rz {
+namespace {
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// The host as names compare: no brackets, no trailing dot.
+std::string_view Bare(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  return host;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = Lower(c);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
+// '*' matches any run of characters, everything else itself, case-insensitively.
+bool GlobMatches(std::string_view pattern, std::string_view text) {
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t star = std::string_view::npos;
+  std::size_t resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// Calls `each` with every trimmed, non-empty entry of `list` split at any of `separators`, until
+// it returns true.
+template <typename Each>
+bool AnyEntry(std::string_view list, std::string_view separators, Each each) {
+  while (!list.empty()) {
+    const std::size_t end = list.find_first_of(separators);
+    const std::string_view entry = Trimmed(list.substr(0, end));
+    if (!entry.empty() && each(entry)) return true;
+    if (end == std::string_view::npos) break;
+    list.remove_prefix(end + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) {
+  text = Trimmed(text);
+  const std::size_t scheme = text.find("://");
+  if (scheme != std::string_view::npos) {
+    if (!SameText(text.substr(0, scheme), "http")) return false;
+    text.remove_prefix(scheme + 3);
+  }
+  text = text.substr(0, text.find('/'));
+  ProxyServer parsed;
+  const std::size_t at = text.rfind('@');
+  if (at != std::string_view::npos) {
+    const std::string_view credentials = text.substr(0, at);
+    const std::size_t colon = credentials.find(':');
+    parsed.hasCredentials = true;
+    parsed.user = PercentDecoded(credentials.substr(0, colon));
+    if (colon != std::string_view::npos) {
+      parsed.password = PercentDecoded(credentials.substr(colon + 1));
+    }
+    text.remove_prefix(at + 1);
+  }
+  std::size_t portColon = std::string_view::npos;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos) return false;
+    if (close + 1 < text.size()) {
+      if (text[close + 1] != ':') return false;
+      portColon = close + 1;
+    }
+  } else {
+    portColon = text.find(':');
+  }
+  parsed.host = std::string(text.substr(0, portColon));
+  parsed.port = defaultPort;
+  if (portColon != std::string_view::npos) {
+    const std::string_view digits = text.substr(portColon + 1);
+    if (digits.empty() || digits.size() > 5) return false;
+    std::int32_t port = 0;
+    for (const char c : digits) {
+      if (c < '0' || c > '9') return false;
+      port = port * 10 + (c - '0');
+    }
+    parsed.port = port;
+  }
+  if (parsed.host.empty() || parsed.host == "[]" || parsed.port < 1 || parsed.port > 65535) {
+    return false;
+  }
+  out = parsed;
+  return true;
+}
+
+bool NoProxyMatches(std::string_view list, std::string_view host) {
+  const std::string_view name = Bare(host);
+  if (Trimmed(list) == "*") return true;
+  return AnyEntry(list, ", ", [&](std::string_view entry) {
+    entry = Bare(entry);
+    if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+    if (entry.empty()) return false;
+    if (SameText(entry, name)) return true;
+    // A subdomain: the name ends in "." followed by the entry.
+    return name.size() > entry.size() && name[name.size() - entry.size() - 1] == '.' &&
+           SameText(name.substr(name.size() - entry.size()), entry);
+  });
+}
+
+bool OverrideMatches(std::string_view list, std::string_view host) {
+  const std::string_view name = Bare(host);
+  return AnyEntry(list, "; ", [&](std::string_view entry) {
+    if (SameText(entry, "<local>"))
+      return name.find('.') == std::string_view::npos && name.find(':') == std::string_view::npos;
+    return GlobMatches(Bare(entry), name);
+  });
+}
+
+Route RouteFor(const platform::SystemProxySettings& settings, std::string_view scheme,
+               std::string_view host) {
+  Route route;
+  const bool secure = SameText(scheme, "https");
+  const std::string& server = secure ? settings.forHttps : settings.forHttp;
+  if (server.empty()) return route;
+  const bool bypassed = settings.overrideList ? OverrideMatches(settings.bypass, host)
+                                              : NoProxyMatches(settings.bypass, host);
+  if (bypassed || !ParseProxyServer(server, settings.defaultPort, route.proxy)) {
+    route.proxy = ProxyServer{};
+    return route;
+  }
+  route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
+  return route;
+}
+
+std::string DescribeRoutes(const platform::SystemProxySettings& settings) {
+  std::string line;
+  const auto describe = [&](const char* scheme, const std::string& server,
+                            const std::string& source) {
+    if (server.empty()) return;
+    if (!line.empty()) line += "; ";
+    ProxyServer proxy;
+    line += std::string(scheme) + " through proxy ";
+    line += ParseProxyServer(server, settings.defaultPort, proxy)
+                ? proxy.Name() + (proxy.hasCredentials ? " with credentials" : "")
+                : "(unusable, so direct)";
+    line += " (" + source + ")";
+  };
+  describe("http", settings.forHttp, settings.httpSource);
+  describe("https", settings.forHttps, settings.httpsSource);
+  if (line.empty()) return "direct (no proxy set)";
+  if (!Trimmed(settings.bypass).empty()) {
+    line += "; direct for " + settings.bypass + " (" + settings.bypassSource + ")";
+  }
+  return line;
+}
+
+}  // namespace rz
