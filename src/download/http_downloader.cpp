@@ -28,7 +28,9 @@ Status HttpDownloader::Connect() {
   if (!connection) {
     return kNoMemory;
   }
-  return connection->Open();
+  const Status opened = connection->Open();
+  if (opened != kOk || !useTls) return opened;
+  return connection->StartTls(host);
 }
 
 Status HttpDownloader::Disconnect() {
@@ -42,9 +44,9 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed =
-      ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange},
-                     target, offset, request);
+  const Status composed = ComposeRequest(
+      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange, useTls ? 443 : 80},
+      target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }

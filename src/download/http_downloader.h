@@ -30,7 +30,8 @@ class HttpDownloader {
   HttpDownloader(const HttpDownloader&) = delete;
   HttpDownloader& operator=(const HttpDownloader&) = delete;
 
-  // Creates and opens the connection. kBadTarget, kNoMemory, or the result of MySocket::Open.
+  // Creates and opens the connection, then starts TLS with `host` when useTls is set.
+  // kBadTarget, kNoMemory, or the result of MySocket::Open or MySocket::StartTls.
   Status Connect();
   // Closes and destroys the connection. The result of MySocket::Close; 0 when there is none.
   Status Disconnect();
@@ -57,6 +58,15 @@ class HttpDownloader {
   const char* ifRange = nullptr;
   HeaderCallback headerCallback = nullptr;
   void* headerContext = nullptr;
+  // An https download: TLS over the connection, and a Host line that names the port unless it
+  // is 443.
+  bool useTls = false;
+  // With reportRedirects, a 301, 302, 303, 307 or 308 answer that has one Location ends
+  // ReceiveToFile with kRedirected before anything is written; the status and the Location as
+  // the server sent it are kept here. Without it, such an answer is refused like any other 3xx.
+  bool reportRedirects = false;
+  int redirectStatus = 0;
+  std::string location;
 };
 
 }  // namespace rz

@@ -6,6 +6,9 @@
 // Every line starts with "RazaRa: ", so that a reader can tell them from the progress lines:
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
+//   RazaRa: redirect 301 http://h/a.mp4 -> https://cdn.h/a.mp4
+//   RazaRa: download https://h/a.mp4 -> a.mp4 failed: -1031 (TLS certificate not trusted;
+//           OpenSSL verify error 20: unable to get local issuer certificate)   [one line]
 //   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -808 (server answered 404)
 //   RazaRa: download http://127.0.0.1:1/a.mp4 -> a.mp4 failed: -1004 (connection failed;
 //           errno 111: Connection refused)                               [one line]
@@ -28,6 +31,9 @@ inline constexpr std::string_view kLinePrefix = "RazaRa: ";
 void FetchStarting(std::string_view url, std::string_view name);
 // The fetch goes on from `offset` bytes already in the cache.
 void FetchResumed(std::string_view url, std::string_view name, std::int64_t offset);
+
+// A request for the fetch was answered with redirect `status` from `from` to `to`.
+void Redirected(int status, std::string_view from, std::string_view to);
 
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
 void DownloadFailed(std::string_view url, std::string_view name, Status status);
