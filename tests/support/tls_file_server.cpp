@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -21,10 +22,14 @@ void Run(const std::string& command) {
   }
 }
 
-// A CA named `name` in dir/name.crt and dir/name.key.
+// A CA in dir/name.crt and dir/name.key. Its subject is unique to this run: a trust store that
+// kept another run's CA of the same name could otherwise pick that one as the issuer.
 void MakeCa(const std::string& dir, const std::string& name) {
+  const std::string unique =
+      name + "-" + std::to_string(getpid()) + "-" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   Run(std::string(kOpenssl) + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
-      " -days 2 -subj /CN=rz-test-" + name + " -keyout " + dir + "/" + name + ".key -out " + dir +
+      " -days 2 -subj /CN=rz-test-" + unique + " -keyout " + dir + "/" + name + ".key -out " + dir +
       "/" + name + ".crt -addext basicConstraints=critical,CA:TRUE" +
       " -addext keyUsage=critical,keyCertSign,cRLSign");
 }

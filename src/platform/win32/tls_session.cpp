@@ -27,6 +27,8 @@ namespace {
 
 // Room for a whole record with its header and trailer, and the start of the next.
 constexpr std::size_t kMaxIncoming = 64 * 1024;
+// SECURITY_FLAG_IGNORE_REVOCATION of wininet.h, which the SSL policy takes in fdwChecks.
+constexpr DWORD kIgnoreRevocation = 0x00000080;
 constexpr ULONG kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                   ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
@@ -280,12 +282,33 @@ TlsStep TlsSession::State::CheckCertificate() {
   }
   const std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree> chain(built);
 
-  // An address is matched as the name; Wine's check knows DNS names only.
+  // The chain's own verdict first: some policy checks pass a chain that ends short of any root.
+  // Revocation is best effort: unknown or offline is no verdict, revoked is.
+  const DWORD trust =
+      chain->TrustStatus.dwErrorStatus &
+      ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
+  if (trust != CERT_TRUST_NO_ERROR) {
+    if ((trust & CERT_TRUST_IS_REVOKED) != 0) return Fail(TlsFailure::kUntrusted, CRYPT_E_REVOKED);
+    if ((trust & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
+      return Fail(TlsFailure::kExpired, CERT_E_EXPIRED);
+    }
+    if ((trust & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
+      return Fail(TlsFailure::kUntrusted, TRUST_E_CERT_SIGNATURE);
+    }
+    if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
+      return Fail(TlsFailure::kUntrusted, CERT_E_UNTRUSTEDROOT);
+    }
+    return Fail(TlsFailure::kUntrusted, CERT_E_CHAINING);
+  }
+
+  // Then the name, and whatever else the SSL policy checks. An address is matched as the name;
+  // Wine's check knows DNS names only.
   std::wstring checked = serverName.empty() ? Widen(host) : serverName;
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
   ssl.pwszServerName = checked.data();
+  ssl.fdwChecks = kIgnoreRevocation;  // judged above
   CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;
   policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;  // offline is not revoked
