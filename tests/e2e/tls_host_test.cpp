@@ -1,6 +1,7 @@
 // https entries through the command-line host against nginx over TLS, on both builds: the Linux
 // host trusts the test CA through SSL_CERT_FILE, the Windows host under Wine through the prefix's
-// ROOT store (added by trust_root.exe for this program's run, removed afterwards).
+// ROOT store (added by trust_root.exe for this program's run, removed afterwards). Each row lists
+// one URL and checks the result, the failure line that says why, and the file.
 //
 // Not under Wine: the row by IP address, because Wine's chain check matches DNS names only.
 #include <cstdlib>
@@ -96,6 +97,11 @@ const Row kRows[] = {
     {"Trusted", [](const TlsFileServer& s) { return s.GoodUrl() + "/a.bin"; }, 0, "result 0", true},
     {"TrustedByAddress", [](const TlsFileServer& s) { return s.GoodIpUrl() + "/a.bin"; }, 0,
      "result 0", false},
+    {"SchemeInAnyCase",
+     [](const TlsFileServer& s) { return "HTTPS" + s.GoodUrl().substr(5) + "/a.bin"; }, 0,
+     "result 0", true},
+    {"NotTlsAtAll", [](const TlsFileServer& s) { return "https" + s.PlainUrl().substr(4) + "/a"; },
+     2, "failed: -1034 (TLS handshake failure; ", true},
     {"UntrustedCa", [](const TlsFileServer& s) { return s.UntrustedUrl() + "/a.bin"; }, 2,
      "failed: -1031 (TLS certificate not trusted; ", true},
     {"NameMismatch", [](const TlsFileServer& s) { return s.MismatchUrl() + "/a.bin"; }, 2,
@@ -138,6 +144,7 @@ class TlsRow : public TlsHostTest, public testing::WithParamInterface<std::tuple
 TEST_P(TlsRow, Row) {
   const Row& row = std::get<1>(GetParam());
   const std::string url = row.url(*servers->tls);
+  const std::size_t logged = servers->tls->nginx().AccessLogLines().size();
   const RunResult result = Refresh(url);
   EXPECT_EQ(result.exitCode, row.result) << Describe(result);
   EXPECT_NE((result.out + result.err).find(row.line), std::string::npos) << Describe(result);
@@ -145,6 +152,13 @@ TEST_P(TlsRow, Row) {
   EXPECT_TRUE(rztest::ReadFile(folder_->CachePath(name)) == (row.result == 0 ? kFile : ""))
       << "not the served bytes";
   EXPECT_EQ(servers->trap.Connections(), 0) << "followed a redirect down to plain http";
+  // A refused certificate or handshake ends the fetch before its request is sent.
+  if (std::string(row.line).find("failed: -103") != std::string::npos) {
+    const auto lines = servers->tls->nginx().AccessLogLines();
+    for (std::size_t i = logged; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].find("GET "), std::string::npos) << "a request was sent: " << lines[i];
+    }
+  }
 }
 
 class TlsResume : public TlsHostTest, public testing::WithParamInterface<Host> {
