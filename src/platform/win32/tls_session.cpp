@@ -1,8 +1,7 @@
 // The TLS session on Schannel (SSPI). Schannel is told to leave the server's certificate to us
-// (SCH_CRED_MANUAL_CRED_VALIDATION), and the chain and the name are checked with the system's
-// chain engine, so that every Schannel checks them alike: some complete a handshake with an
-// untrusted certificate when left to themselves. Revocation is best effort: a revoked
-// certificate fails, an unreachable CRL or OCSP server does not.
+// (SCH_CRED_MANUAL_CRED_VALIDATION), and tls_certificate.cpp checks the chain and the name with
+// the system's chain engine, so that every Schannel checks them alike: some complete a handshake
+// with an untrusted certificate when left to themselves.
 #include "platform/tls_session.h"
 
 #define SCHANNEL_USE_BLACKLISTS
@@ -21,24 +20,16 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/win32/tls_certificate.h"
 
 namespace rz::platform {
 namespace {
 
 // Room for a whole record with its header and trailer, and the start of the next.
 constexpr std::size_t kMaxIncoming = 64 * 1024;
-// SECURITY_FLAG_IGNORE_REVOCATION of wininet.h, which the SSL policy takes in fdwChecks.
-constexpr DWORD kIgnoreRevocation = 0x00000080;
 constexpr ULONG kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                   ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
-
-struct CertContextFree {
-  void operator()(const CERT_CONTEXT* cert) const { CertFreeCertificateContext(cert); }
-};
-struct ChainFree {
-  void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
-};
 
 // A token that Schannel allocated (ISC_REQ_ALLOCATE_MEMORY).
 class ContextBuffer {
@@ -71,27 +62,6 @@ std::wstring Widen(const std::string& text) {
   MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
   wide.resize(static_cast<std::size_t>(length - 1));
   return wide;
-}
-
-TlsFailure FailureOf(long code) {
-  switch (static_cast<unsigned long>(code)) {
-    case static_cast<unsigned long>(CERT_E_EXPIRED):
-    case static_cast<unsigned long>(SEC_E_CERT_EXPIRED):
-      return TlsFailure::kExpired;
-    case static_cast<unsigned long>(CERT_E_CN_NO_MATCH):
-    case static_cast<unsigned long>(SEC_E_WRONG_PRINCIPAL):
-      return TlsFailure::kNameMismatch;
-    case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT):
-    case static_cast<unsigned long>(CERT_E_CHAINING):
-    case static_cast<unsigned long>(CERT_E_UNTRUSTEDTESTROOT):
-    case static_cast<unsigned long>(CRYPT_E_REVOKED):
-    case static_cast<unsigned long>(TRUST_E_CERT_SIGNATURE):
-    case static_cast<unsigned long>(SEC_E_UNTRUSTED_ROOT):
-    case static_cast<unsigned long>(SEC_E_CERT_UNKNOWN):
-      return TlsFailure::kUntrusted;
-    default:
-      return TlsFailure::kHandshake;
-  }
 }
 
 }  // namespace
@@ -267,60 +237,11 @@ TlsStep TlsSession::State::RunHandshake() {
 
 TlsStep TlsSession::State::CheckCertificate() {
   if (established) return TlsStep::kDone;
-  const CERT_CONTEXT* remote = nullptr;
-  const SECURITY_STATUS queried =
-      QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote);
-  const std::unique_ptr<const CERT_CONTEXT, CertContextFree> cert(remote);
-  if (queried != SEC_E_OK || !cert) return Fail(TlsFailure::kUntrusted, queried);
-
-  CERT_CHAIN_PARA chainPara{};
-  chainPara.cbSize = sizeof chainPara;
-  const CERT_CHAIN_CONTEXT* built = nullptr;
-  if (!CertGetCertificateChain(nullptr, cert.get(), nullptr, cert->hCertStore, &chainPara,
-                               CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &built)) {
-    return Fail(TlsFailure::kUntrusted, static_cast<long>(HRESULT_FROM_WIN32(GetLastError())));
-  }
-  const std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree> chain(built);
-
-  // The chain's own verdict first: some policy checks pass a chain that ends short of any root.
-  // Revocation is best effort: unknown or offline is no verdict, revoked is.
-  const DWORD trust =
-      chain->TrustStatus.dwErrorStatus &
-      ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
-  if (trust != CERT_TRUST_NO_ERROR) {
-    if ((trust & CERT_TRUST_IS_REVOKED) != 0) return Fail(TlsFailure::kUntrusted, CRYPT_E_REVOKED);
-    if ((trust & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
-      return Fail(TlsFailure::kExpired, CERT_E_EXPIRED);
-    }
-    if ((trust & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
-      return Fail(TlsFailure::kUntrusted, TRUST_E_CERT_SIGNATURE);
-    }
-    if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
-      return Fail(TlsFailure::kUntrusted, CERT_E_UNTRUSTEDROOT);
-    }
-    return Fail(TlsFailure::kUntrusted, CERT_E_CHAINING);
-  }
-
-  // Then the name, and whatever else the SSL policy checks. An address is matched as the name;
-  // Wine's check knows DNS names only.
-  std::wstring checked = serverName.empty() ? Widen(host) : serverName;
-  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-  ssl.cbSize = sizeof ssl;
-  ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.pwszServerName = checked.data();
-  ssl.fdwChecks = kIgnoreRevocation;  // judged above
-  CERT_CHAIN_POLICY_PARA policy{};
-  policy.cbSize = sizeof policy;
-  policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;  // offline is not revoked
-  policy.pvExtraPolicyPara = &ssl;
-  CERT_CHAIN_POLICY_STATUS result{};
-  result.cbSize = sizeof result;
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &result)) {
-    return Fail(TlsFailure::kUntrusted, static_cast<long>(HRESULT_FROM_WIN32(GetLastError())));
-  }
-  if (result.dwError != 0) {
-    return Fail(FailureOf(static_cast<long>(result.dwError)), static_cast<long>(result.dwError));
-  }
+  // An address is matched as the name; Wine's check knows DNS names only.
+  long code = 0;
+  const TlsFailure why =
+      CheckServerCertificate(context, serverName.empty() ? Widen(host) : serverName, code);
+  if (why != TlsFailure::kNone) return Fail(why, code);
   established = true;
   return TlsStep::kDone;
 }
