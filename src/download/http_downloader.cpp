@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "download/proxy_tunnel.h"
 #include "download/request_builder.h"
 
 namespace rz {
@@ -24,11 +25,18 @@ Status HttpDownloader::Connect() {
   if (host == nullptr || localPath == nullptr) {
     return kBadTarget;
   }
-  connection.reset(new (std::nothrow) MySocket(host, port, pollCallback));
+  const bool tunnelled = tunnelProxy != nullptr;
+  connection.reset(new (std::nothrow) MySocket(tunnelled ? tunnelProxy->host.c_str() : host,
+                                               tunnelled ? tunnelProxy->port : port, pollCallback));
   if (!connection) {
     return kNoMemory;
   }
-  return connection->Open();
+  Status opened = connection->Open();
+  if (opened == kOk && tunnelled) {
+    opened = OpenTunnel(*connection, host, port, *tunnelProxy, tunnelStatus);
+  }
+  if (opened != kOk || !useTls) return opened;
+  return connection->StartTls(host);
 }
 
 Status HttpDownloader::Disconnect() {
@@ -42,9 +50,9 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed =
-      ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange},
-                     target, offset, request);
+  const Status composed = ComposeRequest(
+      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange, useTls ? 443 : 80},
+      target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }

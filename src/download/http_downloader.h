@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "download/my_socket.h"
+#include "download/route.h"
 #include "download/status_codes.h"
 
 namespace rz {
@@ -30,7 +31,9 @@ class HttpDownloader {
   HttpDownloader(const HttpDownloader&) = delete;
   HttpDownloader& operator=(const HttpDownloader&) = delete;
 
-  // Creates and opens the connection. kBadTarget, kNoMemory, or the result of MySocket::Open.
+  // Creates and opens the connection (to tunnelProxy when one is set, then through its tunnel to
+  // host:port), then starts TLS with `host` when useTls is set. kBadTarget, kNoMemory, or the
+  // result of MySocket::Open, OpenTunnel or MySocket::StartTls.
   Status Connect();
   // Closes and destroys the connection. The result of MySocket::Close; 0 when there is none.
   Status Disconnect();
@@ -60,6 +63,20 @@ class HttpDownloader {
   // The status code of the last response ReceiveToFile read a status line of; 0 before. Through a
   // proxy, a refusal is the proxy's own, and the failure line names it.
   int responseStatus = 0;
+  // An https download: TLS over the connection, and a Host line that names the port unless it
+  // is 443.
+  bool useTls = false;
+  // With reportRedirects, a 301, 302, 303, 307 or 308 answer that has one Location ends
+  // ReceiveToFile with kRedirected before anything is written; the status and the Location as
+  // the server sent it are kept here. Without it, such an answer is refused like any other 3xx.
+  bool reportRedirects = false;
+  int redirectStatus = 0;
+  std::string location;
+  // An https download through a proxy: the connection goes to this proxy, which is asked for a
+  // tunnel to host:port; everything after that is end to end. Not owned.
+  const ProxyServer* tunnelProxy = nullptr;
+  // The proxy's answer to the tunnel request; 0 when none was read.
+  int tunnelStatus = 0;
 };
 
 }  // namespace rz

@@ -17,6 +17,7 @@ MySocket::MySocket(const char* host, std::int32_t port, PollCallback pollCallbac
 
 MySocket::~MySocket() {
   // The owner is meant to Close first; whatever it left is released here all the same.
+  tls_.reset();
   platform::CloseSocket(socket_);
   if (libraryStarted_) {
     platform::StopSocketLibrary();
@@ -34,6 +35,7 @@ Status MySocket::OpenWithin(std::int32_t budgetMicros) {
     libraryStarted_ = true;
   }
   // A second Open starts over with a fresh socket rather than leaking the first.
+  tls_.reset();
   platform::CloseSocket(socket_);
   socket_ = platform::kInvalidSocket;
 
@@ -79,6 +81,7 @@ Status MySocket::Send(const char* data, std::int32_t& count) {
   if (data == nullptr || count <= 0) {
     return kNoData;
   }
+  if (tls_) return SendTls(data, count);
   if (const Status ready = WaitUntilReady(true, kSendBudgetMicros); ready != kOk) {
     return ready;
   }
@@ -121,6 +124,7 @@ Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t 
   if (buffer == nullptr || length <= 0) {
     return kNoData;
   }
+  if (tls_) return ReceiveTls(buffer, length, budgetMicros);
   const std::int32_t capacity = length;
   // One receive delivers at most 4096 bytes, whatever capacity the caller names, and lands
   // directly in the caller's buffer, zero-filled past the delivered bytes.
@@ -155,6 +159,7 @@ Status MySocket::Receive(char* buffer, std::int32_t& length) {
 }
 
 Status MySocket::Close() {
+  tls_.reset();
   platform::CloseSocket(socket_);
   socket_ = platform::kInvalidSocket;
   if (!libraryStarted_) {

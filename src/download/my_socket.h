@@ -1,11 +1,14 @@
-// MySocket: one TCP client connection (IPv4 or IPv6) for one file download, with polled waits.
+// MySocket: one TCP client connection (IPv4 or IPv6) for one file download, with polled waits;
+// with StartTls, a TLS session carries every byte after the handshake.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "download/connection.h"
 #include "download/status_codes.h"
 #include "platform/socket.h"
+#include "platform/tls_session.h"
 
 namespace rz {
 
@@ -16,7 +19,8 @@ class MySocket {
   static constexpr int kWaitSliceMicros = 100000;  // each polled wait
   static constexpr int kSendBudgetMicros = 120000000;
   static constexpr int kReceiveBudgetMicros = 30000000;
-  static constexpr int kConnectBudgetMicros = 30000000;  // all of the host's addresses together
+  static constexpr int kConnectBudgetMicros = 30000000;    // all of the host's addresses together
+  static constexpr int kHandshakeBudgetMicros = 30000000;  // each wait of the TLS handshake
 
   // Stores the borrowed host text, the port and the callback.
   MySocket(const char* host, std::int32_t port, PollCallback pollCallback);
@@ -34,13 +38,19 @@ class MySocket {
   Status OpenWithin(std::int32_t budgetMicros);
   // The connected socket, for a layer that speaks through it (a proxy tunnel, a TLS session).
   platform::SocketHandle socket() const { return socket_; }
+  // After Open: the TLS handshake with the server `serverName` (the URL's host), in polled waits
+  // of the handshake budget each. 0; kTlsUntrusted, kTlsExpired, kTlsNameMismatch,
+  // kTlsHandshakeFailed, kStoppedByCallback, kTimedOut, or a positive platform code. Whatever it
+  // returns, Send and Receive go through the session from then on and never in plain text: a
+  // failed session refuses them.
+  Status StartTls(const char* serverName);
   // Sends `count` bytes in one platform send once the socket is writable; `count` becomes the
   // number accepted. 0, kNoData, kStoppedByCallback, kTimedOut, kSendFailed, or a positive code.
   Status Send(const char* data, std::int32_t& count);
   // Receives one chunk of at most min(length, 4096) bytes within `budgetMicros` of empty waits.
   // `length` is the capacity on entry and the byte count on return. 0 or kMoreData with data;
   // kNoData, kStoppedByCallback, kTimedOut, kReceiveFailed, kReceiveOverflow,
-  // kConnectionClosed, or a positive platform code.
+  // kConnectionClosed (with TLS: the server's close_notify), kTlsCut, or a positive platform code.
   Status ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
   // ReceiveWithin with the 30-second budget.
   Status Receive(char* buffer, std::int32_t& length);
@@ -56,12 +66,16 @@ class MySocket {
   // kStoppedByCallback, kTimedOut when `budgetMicros` of empty slices passed (at once when it is
   // zero or less), or a positive platform code when a wait failed.
   Status WaitUntilReady(bool forWrite, std::int32_t budgetMicros);
+  // Send and ReceiveWithin through the TLS session (my_socket_tls.cpp).
+  Status SendTls(const char* data, std::int32_t& count);
+  Status ReceiveTls(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
 
   PollCallback pollCallback_;
   const char* host_;
   std::int32_t port_;
   platform::SocketHandle socket_ = platform::kInvalidSocket;
   bool libraryStarted_ = false;
+  std::unique_ptr<platform::TlsSession> tls_;  // ended before the socket closes
 };
 
 }  // namespace rz

@@ -153,10 +153,11 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
         return kMissingArgument;
       }
       composed.append("GET ").append(effective).append(" HTTP/1.0").append(kCrLf);
-      // The port goes with the host unless it is 80, as browsers send it: servers that check the
-      // line against the port they listen on refuse a bare host on any other port.
+      // The port goes with the host unless it is the scheme's own, as browsers send it: servers
+      // that check the line against the port they listen on refuse a bare host on any other port.
       composed.append("Host: ").append(fields.host);
-      if (fields.port != 80) composed.append(":").append(std::to_string(fields.port));
+      if (fields.port != fields.defaultPort)
+        composed.append(":").append(std::to_string(fields.port));
       composed.append(kCrLf);
     }
     if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {

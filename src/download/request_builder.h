@@ -13,11 +13,12 @@ namespace rz {
 struct RequestFields {
   const char* host = nullptr;
   const char* localPath = nullptr;
-  std::int32_t port = 80;  // named in a direct-form Host line unless it is 80
+  std::int32_t port = 80;  // named in a direct-form Host line unless it is defaultPort
   const char* proxyTargetUrl = nullptr;
   const char* proxyUser = nullptr;
   const char* proxyPassword = nullptr;
   const char* ifRange = nullptr;  // the validator a resumed request names in If-Range
+  std::int32_t defaultPort = 80;  // the scheme's own port: 443 for https
 };
 
 // The request text HttpDownloader::SendRequest sends for these fields, target and offset. kOk,

@@ -273,6 +273,15 @@ std::string ReadValidator(std::string_view header) {
   return std::string(modified);
 }
 
+bool IsFollowedRedirect(int status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string ReadLocation(std::string_view header) {
+  const std::string_view value = SingleValue(header, "Location");
+  return IsPrintable(value) ? std::string(value) : std::string();
+}
+
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {
   int status = 0;
   if (ParseStatusLine(header, status) != kOk) return kBadResponseHeader;

@@ -71,6 +71,12 @@ struct ContentRangeField {
 };
 ContentRangeField ReadContentRange(std::string_view header);
 
+// Whether a status is a redirect that is followed with a GET: 301, 302, 303, 307 or 308.
+bool IsFollowedRedirect(int status);
+// The one Location field of a complete header, blanks around it trimmed; empty when it is absent,
+// repeated, or holds control characters.
+std::string ReadLocation(std::string_view header);
+
 // Bound on a validator worth keeping: longer ones are not resumed from.
 inline constexpr std::size_t kMaxValidatorBytes = 256;
 

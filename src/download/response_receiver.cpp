@@ -83,6 +83,17 @@ void ReportProgress(std::int64_t byteCount, std::int32_t expectedTotal) {
   platform::DebugOutput(std::string_view(text.data(), written.ptr + 1 - text.data()));
 }
 
+// Whether a complete header is a redirect to follow: its status and its Location then.
+bool RedirectOf(std::string_view header, int& status, std::string& location) {
+  int code = 0;
+  if (ParseStatusLine(header, code) != kOk || !IsFollowedRedirect(code)) return false;
+  std::string target = ReadLocation(header);
+  if (target.empty()) return false;  // refused like any other 3xx
+  status = code;
+  location.swap(target);
+  return true;
+}
+
 }  // namespace
 
 Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path,
@@ -132,6 +143,10 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
       if (result != kOk) break;
       if (header.complete()) {
         ParseStatusLine(header.text(), responseStatus);
+        if (reportRedirects && RedirectOf(header.text(), redirectStatus, location)) {
+          result = kRedirected;  // the body, if any, belongs to the redirect and is left unread
+          break;
+        }
         result = JudgeResponseHeader(header.text(), offset, framing);
         if (result != kOk) break;
         if (headerCallback != nullptr &&

@@ -22,6 +22,9 @@ const char* StatusMeaning(Status status) {
     case kFileWriteFailed: return "local file write failed";
     case kRequestTooLong: return "request does not fit its buffer";
     case kStoppedByCallback: return "stopped by a callback";
+    case kRedirected: return "server redirected";
+    case kTooManyRedirects: return "more than 10 redirects";
+    case kRedirectRefused: return "redirect cannot be followed";
     case kNoData: return "no data or buffer";
     case kUnresolvedHost: return "host cannot be resolved";
     case kConnectFailed: return "connection failed";
@@ -32,6 +35,11 @@ const char* StatusMeaning(Status status) {
     case kReceiveOverflow: return "receive reported too many bytes";
     case kConnectionClosed: return "server closed the connection";
     case kNotDottedQuad: return "not a dotted-quad address";
+    case kTlsUntrusted: return "TLS certificate not trusted";
+    case kTlsExpired: return "TLS certificate expired or not yet valid";
+    case kTlsNameMismatch: return "TLS certificate name mismatch";
+    case kTlsHandshakeFailed: return "TLS handshake failure";
+    case kTlsCut: return "TLS connection cut without close_notify";
   }
   // clang-format on
   return "unknown status";

@@ -54,6 +54,16 @@ enum StatusCode : Status {
   // a chunk. Open, Send, Receive, ReceiveToFile.
   kStoppedByCallback = -813,
 
+  // ---- Redirects: -821 .. -823 ----
+  // Not a failure of its own: the server answered 301, 302, 303, 307 or 308 with a Location, kept
+  // in HttpDownloader::location; nothing was written. ReceiveToFile; the fetch follows it.
+  kRedirected = -821,
+  // The eleventh redirect of one entry: at most ten are followed. The fetch.
+  kTooManyRedirects = -822,
+  // A Location that cannot be followed: empty or unresolvable, not http or https, or from https
+  // down to plain http. The fetch.
+  kRedirectRefused = -823,
+
   // ---- Socket level: -1001 .. -1018 ----
   // No data or buffer, or a count of zero or less. Send, Receive.
   kNoData = -1001,
@@ -78,6 +88,19 @@ enum StatusCode : Status {
   kConnectionClosed = -1011,
   // The text is not a dotted-quad address. IsDottedQuad; Open turns it into -1003.
   kNotDottedQuad = -1018,
+
+  // ---- TLS: -1031 .. -1035; the platform's own code goes into the failure line ----
+  // The server's certificate chain does not end at a trusted root (or was revoked). StartTls.
+  kTlsUntrusted = -1031,
+  // A certificate in the chain is expired or not yet valid. StartTls.
+  kTlsExpired = -1032,
+  // The certificate names neither the host name nor the IP address that was asked for. StartTls.
+  kTlsNameMismatch = -1033,
+  // The handshake failed for any other reason (no common version or cipher, an alert, a peer
+  // that is not TLS at all, a connection cut during it). StartTls.
+  kTlsHandshakeFailed = -1034,
+  // The TLS connection ended without close_notify, or a record was unreadable. Receive.
+  kTlsCut = -1035,
 };
 
 // Short English meaning of a status, for reports and test messages.

@@ -96,6 +96,15 @@ void RoutesChosen(std::string_view description) {
   Emit(line);
 }
 
+void Redirected(int status, std::string_view from, std::string_view to) {
+  std::string line = Concerning("redirect", std::to_string(status));
+  line.append(" ");
+  Append(line, from);
+  line.append(" -> ");
+  Append(line, to);
+  Emit(line);
+}
+
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
                     std::string_view proxy, int proxyStatus) {
   std::string line = Concerning("download", url, name);

@@ -7,6 +7,9 @@
 //   RazaRa: downloads go direct (no proxy set)
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
+//   RazaRa: redirect 301 http://h/a.mp4 -> https://cdn.h/a.mp4
+//   RazaRa: download https://h/a.mp4 -> a.mp4 failed: -1031 (TLS certificate not trusted;
+//           OpenSSL verify error 20: unable to get local issuer certificate)   [one line]
 //   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -808 (server answered 404)
 //   RazaRa: download http://127.0.0.1:1/a.mp4 -> a.mp4 failed: -1004 (connection failed;
 //           errno 111: Connection refused)                               [one line]
@@ -34,6 +37,8 @@ void FetchResumed(std::string_view url, std::string_view name, std::int64_t offs
 
 // Once per download pass: how downloads reach their servers (download/route.h's description).
 void RoutesChosen(std::string_view description);
+// A request for the fetch was answered with redirect `status` from `from` to `to`.
+void Redirected(int status, std::string_view from, std::string_view to);
 
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
 // Through a proxy, `proxy` names it ("host:port") and `proxyStatus` is the HTTP status it

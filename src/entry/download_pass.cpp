@@ -1,16 +1,16 @@
 // The pass that fetches every listed ad file missing from the cache folder, one after another.
 #include "entry/download_pass.h"
 
+#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cache/cache_folder.h"
-#include "cache/kept_part.h"
-#include "download/http_downloader.h"
 #include "download/route.h"
 #include "entry/cache_paths.h"
 #include "entry/diagnostics.h"
+#include "entry/fetch.h"
 #include "platform/file_system.h"
 #include "platform/system_proxy.h"
 #include "platform/url_crack.h"
@@ -18,107 +18,25 @@
 namespace rz {
 namespace {
 
+// Whether the entry's text starts with "https://", in any case.
+bool IsHttps(const std::string& url) {
+  static constexpr char kHttps[] = "https://";
+  if (url.size() < sizeof kHttps - 1) return false;
+  for (std::size_t i = 0; i + 1 < sizeof kHttps; ++i) {
+    if (std::tolower(static_cast<unsigned char>(url[i])) != kHttps[i]) return false;
+  }
+  return true;
+}
+
 // The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
-// text holds it somewhere.
+// text holds it somewhere or starts with "https://".
 std::string RequestUrl(const std::string& entry) {
   std::string url = entry;
   for (char& c : url) {
     if (c == '\\') c = '/';
   }
-  if (url.find("http://") == std::string::npos) url.insert(0, "http://");
+  if (!IsHttps(url) && url.find("http://") == std::string::npos) url.insert(0, "http://");
   return url;
-}
-
-// What the request line asks for: the path with any query after it, "/" when the URL has no
-// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
-// it as a path.
-std::string RequestTarget(const std::string& requestUrl, const platform::CrackedUrl& parts) {
-  std::string target = requestUrl.substr(parts.pathOffset);
-  if (target.empty() || target[0] != '/') target.insert(0, "/");
-  return target;
-}
-
-// Where the requests of one fetch go and what they ask for.
-struct Endpoint {
-  std::string host;  // the URL's host and port, for the direct form
-  std::int32_t port = 80;
-  std::string target;  // the direct form's request target
-  Route route;
-  std::string absoluteUrl;  // the proxy form's request target
-  int proxyStatus = 0;      // the HTTP status of the proxy's last refusal
-};
-
-// One request for the file into the staged file, from `offset` on, straight to the server or
-// through the proxy. Every step runs in order and a failed one ends the attempt with its status;
-// the connection is always closed.
-Status Attempt(Endpoint& to, const std::string& stagedPath, bool canStage, KeptPart& part,
-               std::int32_t offset) {
-  const bool proxied = to.route.kind == RouteKind::kProxyForm;
-  HttpDownloader downloader(proxied ? to.route.proxy.host.c_str() : to.host.c_str(),
-                            proxied ? to.route.proxy.port : to.port, stagedPath.c_str());
-  if (proxied) {
-    downloader.proxyTargetUrl = to.absoluteUrl.c_str();
-    if (to.route.proxy.hasCredentials) {
-      downloader.proxyUser = to.route.proxy.user.c_str();
-      downloader.proxyPassword = to.route.proxy.password.c_str();
-    }
-  }
-  if (offset > 0) downloader.ifRange = part.validator().c_str();
-  if (canStage) {
-    part.Begin(offset);
-    downloader.headerCallback = &KeptPart::OnHeader;
-    downloader.headerContext = &part;
-  }
-  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
-  // connection that was never made, which ends the fetch there.
-  Status status = downloader.Connect();
-  if (status >= 0) status = downloader.SendRequest(to.target.c_str(), offset);
-  if (status == kOk && !canStage) status = kFileOpenFailed;
-  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
-  const Status closed = downloader.Disconnect();
-  if (proxied && status != kOk) to.proxyStatus = downloader.responseStatus;
-  return status == kOk ? closed : status;
-}
-
-// Asks the endpoint for the file into the staged file of `fileName`, then hands it to the cache's
-// next commit. Bytes a failed fetch kept are continued when the server vouches for them, else the
-// file is fetched whole. A continuation the server refuses (a changed file, a server that ignores
-// ranges) costs one more request for the whole file, never a failed entry and never a file joined
-// from two versions. A fetch that fails after body bytes arrived keeps them for the next refresh;
-// any other failure leaves nothing staged.
-Status Fetch(CacheFolder& cache, Endpoint& to, const std::string& requestUrl,
-             const std::string& fileName, const std::string& localPath) {
-  std::string stagedPath;
-  // Without the folder's lock nothing may be written; the request still goes out, and the fetch
-  // fails where its file would have been opened, as it does when the cache folder is missing.
-  const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
-  KeptPart part(stagedPath, requestUrl);
-  const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
-  Status status = kOk;
-  if (offset > 0) {
-    diag::FetchResumed(requestUrl, fileName, offset);
-    status = Attempt(to, stagedPath, true, part, offset);
-    // An answer that refused the continuation touched nothing. An unreadable one counts as a
-    // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
-    // else may have failed half-way through the body, whose bytes are kept for the next try.
-    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound ||
-                                              status == kBadResponseHeader);
-    if (status != kOk && !refused) {
-      part.KeepOrDiscard();
-      return status;
-    }
-  }
-  if (offset <= 0 || status != kOk) {
-    status = Attempt(to, stagedPath, canStage, part, 0);
-    if (status != kOk) {
-      if (canStage) part.KeepOrDiscard();
-      return status;
-    }
-  }
-  part.Finished();
-  // A fetch that cannot be committed is a file that could not be written.
-  return cache.Staged(fileName, stagedPath, localPath, part.promisedTotal()) ? kOk
-                                                                             : kFileWriteFailed;
 }
 
 // The text after the URL's last '/': the name the entry's file is cached under.
@@ -130,15 +48,6 @@ std::string FileNameOf(const std::string& requestUrl) {
 bool Refused(const std::string& entry, std::string_view why) {
   diag::EntryRefused(entry, why);
   return false;
-}
-
-// The absolute URL a proxy is asked for: the request URL, its spaces made '+' as the direct form
-// makes them in the path.
-std::string AbsoluteUrl(std::string url) {
-  for (char& c : url) {
-    if (c == ' ') c = '+';
-  }
-  return url;
 }
 
 // Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
@@ -173,23 +82,10 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
   }
   if (cache.IsSettled(fileName, localPath)) return true;
 
-  Endpoint to;
-  to.host = parts.host;
-  // An IPv6 literal is written in brackets in the Host line, and a cracker that reports it
-  // without them gets them back here.
-  if (to.host.find(':') != std::string::npos && to.host[0] != '[') to.host = "[" + to.host + "]";
-  to.port = parts.port;
-  to.target = RequestTarget(requestUrl, parts);
-  to.route = RouteFor(proxies, "http", to.host);
-  to.absoluteUrl = AbsoluteUrl(requestUrl);
-
   diag::FetchStarting(requestUrl, fileName);
-  const Status fetched = Fetch(cache, to, requestUrl, fileName, localPath);
-  if (fetched != kOk) {
-    const bool proxied = to.route.kind != RouteKind::kDirect;
-    diag::DownloadFailed(requestUrl, fileName, fetched, proxied ? to.route.proxy.Name() : "",
-                         to.proxyStatus);
-  }
+  ProxyUse proxy;
+  const Status fetched = Fetch(cache, proxies, requestUrl, fileName, localPath, proxy);
+  if (fetched != kOk) diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status);
   return fetched == kOk;
 }
 

@@ -50,6 +50,40 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
 
 }  // namespace
 
+int RunWindowsTool(const std::string& program, const std::vector<std::string>& args,
+                   std::chrono::seconds limit, std::string* output) {
+  const std::string binDir = Setting("RZ_WINDOWS_BIN_DIR", "");
+  if (binDir.empty()) return -1;
+  const rztest::TempDir scratch("rz-e2e-tool");
+  std::vector<std::string> argv = {RZ_E2E_WINE_RUN, binDir + "/" + program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const std::string outPath = scratch.Path("out");
+  const pid_t pid = Spawn(argv, {std::string("RZ_WINE_BUILD_DIR=") + RZ_E2E_WINE_BUILD_DIR},
+                          outPath, scratch.Path("err"));
+  if (pid < 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (output != nullptr)
+    *output = rztest::ReadFile(outPath) + rztest::ReadFile(scratch.Path("err"));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string WinePath(const std::string& linuxPath) {
+  std::string path = "Z:" + linuxPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
 std::string HostName(Host host) { return host == Host::kLinux ? "Linux" : "Wine"; }
 
 std::string Describe(const RunResult& result) {

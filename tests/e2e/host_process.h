@@ -31,6 +31,16 @@ struct RunResult {
 // The host's output, for failure messages.
 std::string Describe(const RunResult& result);
 
+// Runs `program` from the Windows build's bin folder under Wine, in the prefix the host runs in,
+// with `args`; its exit code, or -1 when it could not run or took longer than `limit`. Its output
+// goes to `output` when that is given.
+int RunWindowsTool(const std::string& program, const std::vector<std::string>& args,
+                   std::chrono::seconds limit = std::chrono::seconds(60),
+                   std::string* output = nullptr);
+
+// A Linux path as a Windows program under Wine names it (drive Z:).
+std::string WinePath(const std::string& linuxPath);
+
 class HostFolder {
  public:
   // A fresh temporary folder holding a copy of the host program and its library; with

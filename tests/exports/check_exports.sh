@@ -56,7 +56,7 @@ system_dll() {
   case "${1,,}" in
     kernel32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | ws2_32.dll | wininet.dll | \
       user32.dll | advapi32.dll | shell32.dll | gdi32.dll | rpcrt4.dll | shlwapi.dll | \
-      ntdll.dll | api-ms-win-*.dll) return 0 ;;
+      ntdll.dll | secur32.dll | crypt32.dll | api-ms-win-*.dll) return 0 ;;
     *) return 1 ;;
   esac
 }

@@ -2,6 +2,7 @@
 // both builds. Every row states the result it expects; after every call the cache folder must
 // hold only whole files (no part file, no half-saved list, every ad byte-identical to what the
 // server sent) and nothing may have changed in the folder around it.
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -120,6 +121,36 @@ std::string MountOverCache(Env& env, const std::string& options, bool readOnly) 
 }
 #endif
 
+// The request line's path.
+std::string PathOf(const std::string& request) {
+  const std::size_t end = request.find(' ', 4);
+  return request.size() > 4 && end != std::string::npos ? request.substr(4, end - 4) : "";
+}
+
+// A request for `from` is answered with `status` and `location`, with a body that must never
+// reach a file; one for `to` gets the ad, any other 404.
+Script Redirects(int status, const std::string& from, const std::string& location,
+                 const std::string& to = "/b.bin") {
+  return Script().Answer([=](const std::string& request) {
+    const std::string path = PathOf(request);
+    if (path == from) return HttpResponse(status, "moved", {"Location: " + location});
+    return path == to ? kResponse : HttpResponse(404, "");
+  });
+}
+
+// "/hN" redirects to "/h<N-1>" and "/h0" serves the ad: the entry "hN" takes N redirects.
+Script Hops() {
+  return Script().Answer([](const std::string& request) {
+    const int hops = std::atoi(PathOf(request).substr(2).c_str());
+    if (hops == 0) return kResponse;
+    return HttpResponse(302, "", {"Location: /h" + std::to_string(hops - 1)});
+  });
+}
+
+Row Redirect(const char* name, int status) {
+  return Row(name).Serving(Redirects(status, "/a.bin", "/b.bin")).Result(0).FileConnections(2);
+}
+
 Row WindowsRefuses(const char* name, const char* file) {
   return Row(name)
       .Reply(Lists({file}))
@@ -233,6 +264,29 @@ std::vector<Row> Rows() {
       WindowsRefuses("WildcardInName", "a*.bin"),
       WindowsRefuses("PipeInName", "a|b.bin"),
       WindowsRefuses("TrailingDot", "a.bin."),
+      // Redirects: the file takes the entry's name, never the target's or the redirect's body.
+      Redirect("Redirect301", 301),
+      Redirect("Redirect302", 302),
+      Redirect("Redirect303", 303),
+      Redirect("Redirect307", 307),
+      Redirect("Redirect308", 308),
+      Row("RelativeLocationWithDotSegments")
+          .Reply(Lists({"d/e/a.bin"}))
+          .Serving(Redirects(302, "/d/e/a.bin", "../f/./b.bin?v=1", "/d/f/b.bin?v=1"))
+          .Result(0)
+          .FileConnections(2),
+      Row("RedirectLoop").Serving(Redirects(302, "/a.bin", "/a.bin")).Result(2).FileConnections(11),
+      Row("TenRedirects").Reply(Lists({"h10"})).Serving(Hops()).Result(0).FileConnections(11),
+      Row("EleventhRedirect").Reply(Lists({"h11"})).Serving(Hops()).Result(2).FileConnections(11),
+      Row("RedirectToFtp")
+          .Serving(Redirects(301, "/a.bin", "ftp://127.0.0.1/b.bin"))
+          .Result(2)
+          .FileConnections(1),
+      Row("RedirectWithoutLocation").Serving(Serves(HttpResponse(302, "x"))).Result(2),
+      Row("Status300IsNotFollowed")
+          .Serving(Redirects(300, "/a.bin", "/b.bin"))
+          .Result(2)
+          .FileConnections(1),
   };
 #ifndef _WIN32
   // Rows a Windows program cannot set up, and the one that waits out the 30 s receive budget
@@ -486,6 +540,24 @@ TEST_P(Resume, Row) {
                           "-\r\nIf-Range: " + row.validator.substr(at + 1) + "\r\n";
   EXPECT_EQ(request.find(row.keeps ? ask : "Range:") != std::string::npos, row.keeps) << request;
   EXPECT_EQ(ListFolder(staging), std::vector<std::string>{"lock"}) << "kept data not pruned";
+}
+
+// A continuation that is redirected asks the new location for the same range, and the bytes it
+// gets complete the entry's kept data.
+TEST_F(FaultTest, ContinuationFollowsARedirect) {
+  const std::string cut = HttpResponse(200, kWhole, {"ETag: \"v1\""});
+  ScriptServer files({Serves(cut.substr(0, cut.size() - kHalf)),
+                      Serves(HttpResponse(307, "", {"Location: /moved/big.bin"})),
+                      Serves(HttpResponse(206, kWhole.substr(kHalf),
+                                          {"ETag: \"v1\"", Range(kHalf, kWhole.size())}))});
+  const Env env{files.BaseUrl(), "", cacheDir()};
+  CallAndCheck(Listing(env, {"big.bin"}), 2, kWhole, true);
+  CallAndCheck(Listing(env, {"big.bin"}), 0, kWhole);
+  const std::string moved = files.WaitForRequest(2);
+  EXPECT_EQ(moved.find("GET /moved/big.bin HTTP/1.0\r\n"), 0u) << moved;
+  EXPECT_NE(moved.find("Range: bytes=" + std::to_string(kHalf) + "-\r\nIf-Range: \"v1\"\r\n"),
+            std::string::npos)
+      << moved;
 }
 
 INSTANTIATE_TEST_SUITE_P(Kept, Resume, testing::ValuesIn(ResumeRows()),

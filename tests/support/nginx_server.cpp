@@ -47,7 +47,7 @@ void MakeDir(const std::string& path) {
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
 std::string Config(const std::string& prefix, const std::string& docRoot, std::uint16_t port,
-                   const std::string& serverBlockExtra) {
+                   const std::string& serverBlockExtra, const std::string& httpBlockExtra) {
   std::ostringstream c;
   // One process in the foreground: the child we started is nginx itself, so stopping and
   // reaping it needs no pid file, and it runs as whoever runs the tests.
@@ -74,6 +74,7 @@ std::string Config(const std::string& prefix, const std::string& docRoot, std::u
     << "    root " << docRoot << ";\n"
     << serverBlockExtra << "\n"
     << "  }\n"
+    << httpBlockExtra << "\n"
     << "}\n";
   return c.str();
 }
@@ -82,7 +83,7 @@ std::string Config(const std::string& prefix, const std::string& docRoot, std::u
 
 bool NginxServer::Available() { return access(kNginx, X_OK) == 0; }
 
-NginxServer::NginxServer(const std::string& serverBlockExtra) {
+NginxServer::NginxServer(const std::string& serverBlockExtra, const std::string& httpBlockExtra) {
   std::string templ = "/tmp/rz-nginx-XXXXXX";
   if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   prefix_ = templ;
@@ -94,7 +95,7 @@ NginxServer::NginxServer(const std::string& serverBlockExtra) {
   // The free port is found by binding port 0 and releasing it; another process may take it in
   // between, so a start that fails is tried again on a new port.
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-    if (Start(serverBlockExtra)) return;
+    if (Start(serverBlockExtra, httpBlockExtra)) return;
   }
   const std::string log = ErrorLog();
   nftw(prefix_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
@@ -106,10 +107,10 @@ NginxServer::~NginxServer() {
   nftw(prefix_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-bool NginxServer::Start(const std::string& serverBlockExtra) {
+bool NginxServer::Start(const std::string& serverBlockExtra, const std::string& httpBlockExtra) {
   port_ = UnusedLoopbackPort();
   const std::string conf = prefix_ + "/nginx.conf";
-  WriteText(conf, Config(prefix_, docRoot_, port_, serverBlockExtra));
+  WriteText(conf, Config(prefix_, docRoot_, port_, serverBlockExtra, httpBlockExtra));
 
   const std::string errorLog = prefix_ + "/logs/error.log";
   pid_ = SpawnServer({kNginx, "-p", prefix_, "-c", conf, "-e", errorLog}, environ,

@@ -16,9 +16,11 @@ namespace rztest {
 class NginxServer {
  public:
   // `serverBlockExtra` is pasted into the server block, after the defaults; use it to add
-  // location blocks, e.g. "location = /broken { return 500; }".
+  // location blocks, e.g. "location = /broken { return 500; }". `httpBlockExtra` follows the
+  // server block, for servers of its own (the TLS fixture's).
   // Throws std::runtime_error when nginx does not answer on its port within 5 s.
-  explicit NginxServer(const std::string& serverBlockExtra = "");
+  explicit NginxServer(const std::string& serverBlockExtra = "",
+                       const std::string& httpBlockExtra = "");
   // Stops nginx (SIGTERM, then SIGKILL after 5 s) and removes the folder.
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
@@ -42,7 +44,7 @@ class NginxServer {
   std::string ErrorLog() const;
 
  private:
-  bool Start(const std::string& serverBlockExtra);
+  bool Start(const std::string& serverBlockExtra, const std::string& httpBlockExtra);
   void Stop();
 
   std::string prefix_;

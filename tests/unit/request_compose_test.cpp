@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "download/http_downloader.h"
@@ -128,13 +129,17 @@ TEST(ComposeRequest, RequestThatDoesNotFitIsRefused) {
   EXPECT_EQ(ComposeRequest(fields, nullptr, 0, untouched), kRequestTooLong);
 }
 
-TEST(ComposeRequest, DirectHostLineNamesThePortUnlessItIs80) {
-  const std::pair<std::int32_t, const char*> cases[] = {
-      {80, "Host: h\r\n"}, {0, "Host: h\r\n"}, {8080, "Host: h:8080\r\n"}};
-  for (const auto& [port, hostLine] : cases) {
+TEST(ComposeRequest, DirectHostLineNamesThePortUnlessItIsTheSchemes) {
+  const std::tuple<std::int32_t, bool, const char*> cases[] = {
+      {80, false, "Host: h\r\n"},        {0, false, "Host: h\r\n"},
+      {8080, false, "Host: h:8080\r\n"}, {443, false, "Host: h:443\r\n"},
+      {443, true, "Host: h\r\n"},        {80, true, "Host: h:80\r\n"}};
+  for (const auto& [port, tls, hostLine] : cases) {
     // The downloader takes a port of 0 as 80.
     const HttpDownloader downloader("h", port, "/f");
-    const RequestFields fields{downloader.host, downloader.localPath, downloader.port};
+    const RequestFields fields{
+        downloader.host, downloader.localPath, downloader.port, nullptr, nullptr, nullptr,
+        nullptr,         tls ? 443 : 80};
     std::string request;
     ASSERT_EQ(ComposeRequest(fields, "/f", 0, request), kOk);
     EXPECT_EQ(request, std::string("GET /f HTTP/1.0\r\n") + hostLine + "\r\n") << port;

@@ -1,0 +1,21 @@
+// Resolving a redirect's Location against the URL that answered it (RFC 3986, section 5.2), and
+// the schemes a fetch may follow. Text only, no I/O.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace rz {
+
+// The target of `reference` resolved against the absolute URL `base`, dot segments removed and
+// any fragment dropped (it never goes into a request). Empty when `base` has no scheme.
+std::string ResolveReference(std::string_view base, std::string_view reference);
+
+// The scheme of an absolute URL in lower case ("http", "https", ...); empty when there is none.
+std::string SchemeOf(std::string_view url);
+
+// Whether a fetch at `from` may follow a redirect to `to`: both http or https, and never from
+// https down to plain http.
+bool MayRedirect(std::string_view from, std::string_view to);
+
+}  // namespace rz

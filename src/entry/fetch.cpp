@@ -1,0 +1,182 @@
+// One entry's fetch: a continuation of kept bytes when the server vouches for them, else the whole
+// file; each request follows redirects, and whatever it ends at goes into the entry's own name.
+#include "entry/fetch.h"
+
+#include "cache/kept_part.h"
+#include "download/http_downloader.h"
+#include "download/route.h"
+#include "download/url_reference.h"
+#include "entry/diagnostics.h"
+#include "platform/url_crack.h"
+
+namespace rz {
+namespace {
+
+// Where one request goes: its server, and the route there.
+struct Where {
+  std::string host;  // an IPv6 literal with its brackets, as the Host line writes it
+  std::int32_t port = 0;
+  std::string target;
+  bool tls = false;
+  Route route;
+  std::string absoluteUrl;  // the proxy form's request target
+};
+
+// A redirect as the server sent it.
+struct Redirect {
+  int status = 0;
+  std::string location;
+};
+
+// What the request line asks for: the path with any query after it, "/" when the URL has no
+// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
+// it as a path.
+std::string RequestTarget(const std::string& url, const platform::CrackedUrl& parts) {
+  std::string target = url.substr(parts.pathOffset);
+  if (target.empty() || target[0] != '/') target.insert(0, "/");
+  return target;
+}
+
+// The absolute URL a proxy is asked for: the URL, its spaces made '+' as the direct form makes
+// them in the path.
+std::string AbsoluteUrl(std::string url) {
+  for (char& c : url) {
+    if (c == ' ') c = '+';
+  }
+  return url;
+}
+
+// False for a URL that cannot be split or names no host. User-info in the URL is never sent:
+// only the host and port are taken from the authority.
+bool Locate(const std::string& url, const platform::SystemProxySettings& proxies, Where& where) {
+  platform::CrackedUrl parts;
+  if (!platform::CrackUrl(url, parts) || parts.host.empty()) return false;
+  where.host = parts.host;
+  // An IPv6 literal is written in brackets in the Host line, and a cracker that reports it
+  // without them gets them back here.
+  if (where.host.find(':') != std::string::npos && where.host[0] != '[') {
+    where.host = "[" + where.host + "]";
+  }
+  where.tls = SchemeOf(url) == "https";
+  // An empty port ("host:/") is the scheme's own; the downloader takes 0 as 80.
+  where.port = where.tls && parts.port == 0 ? 443 : parts.port;
+  where.target = RequestTarget(url, parts);
+  where.route = RouteFor(proxies, where.tls ? "https" : "http", where.host);
+  where.absoluteUrl = AbsoluteUrl(url);
+  return true;
+}
+
+// One request for the staged file from `offset` on. Every step runs in order and a failed one
+// ends the request with its status; the connection is always closed. A redirect ends it with
+// kRedirected, its status and Location in `redirect`.
+Status Request(const Where& where, const std::string& stagedPath, bool canStage, KeptPart& part,
+               std::int32_t offset, Redirect& redirect, ProxyUse& proxy) {
+  // http through a proxy asks it for the absolute URL; https asks it for a tunnel, and TLS then
+  // runs end to end, so the proxy never sees the request.
+  const bool proxyForm = where.route.kind == RouteKind::kProxyForm;
+  HttpDownloader downloader(proxyForm ? where.route.proxy.host.c_str() : where.host.c_str(),
+                            proxyForm ? where.route.proxy.port : where.port, stagedPath.c_str());
+  if (proxyForm) {
+    downloader.proxyTargetUrl = where.absoluteUrl.c_str();
+    if (where.route.proxy.hasCredentials) {
+      downloader.proxyUser = where.route.proxy.user.c_str();
+      downloader.proxyPassword = where.route.proxy.password.c_str();
+    }
+  }
+  if (where.route.kind == RouteKind::kTunnel) downloader.tunnelProxy = &where.route.proxy;
+  downloader.useTls = where.tls;
+  downloader.reportRedirects = true;
+  if (offset > 0) downloader.ifRange = part.validator().c_str();
+  if (canStage) {
+    part.Begin(offset);
+    downloader.headerCallback = &KeptPart::OnHeader;
+    downloader.headerContext = &part;
+  }
+  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
+  // connection that was never made, which ends the fetch there. A TLS session that failed stays
+  // under the connection, so nothing goes out in plain text.
+  Status status = downloader.Connect();
+  if (status >= 0) status = downloader.SendRequest(where.target.c_str(), offset);
+  if (status == kOk && !canStage) status = kFileOpenFailed;
+  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
+  const Status closed = downloader.Disconnect();
+  proxy = {};
+  if (where.route.kind != RouteKind::kDirect && status != kOk) {
+    proxy.name = where.route.proxy.Name();
+    // A tunnel the proxy refused is its own answer; through the proxy form every answer comes
+    // from the proxy, the server's relayed or its own refusal.
+    const bool tunnelRefused = downloader.tunnelStatus != 0 &&
+                               (downloader.tunnelStatus < 200 || downloader.tunnelStatus > 299);
+    proxy.status =
+        proxyForm ? downloader.responseStatus : (tunnelRefused ? downloader.tunnelStatus : 0);
+  }
+  if (status == kRedirected) {
+    redirect.status = downloader.redirectStatus;
+    redirect.location.swap(downloader.location);
+  }
+  return status == kOk ? closed : status;
+}
+
+// The entry's request from `offset` on, following up to kMaxRedirects redirects. A continuation's
+// Range and If-Range go to each new location, while the kept bytes stay the entry's.
+Status Attempt(const platform::SystemProxySettings& proxies, const std::string& entryUrl,
+               const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset,
+               ProxyUse& proxy) {
+  std::string url = entryUrl;
+  for (int followed = 0;; ++followed) {
+    Where where;
+    if (!Locate(url, proxies, where)) return kRedirectRefused;
+    Redirect redirect;
+    const Status status = Request(where, stagedPath, canStage, part, offset, redirect, proxy);
+    if (status != kRedirected) return status;
+    if (followed == kMaxRedirects) return kTooManyRedirects;
+    std::string next = ResolveReference(url, redirect.location);
+    diag::Redirected(redirect.status, url, next.empty() ? redirect.location : next);
+    if (next.empty() || !MayRedirect(url, next)) return kRedirectRefused;
+    url.swap(next);
+  }
+}
+
+}  // namespace
+
+// A continuation the server refuses (a changed file, a server that ignores ranges) costs one more
+// request for the whole file, never a failed entry and never a file joined from two versions. A
+// fetch that fails after body bytes arrived keeps them for the next refresh; any other failure
+// leaves nothing staged.
+Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
+             const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
+             ProxyUse& proxy) {
+  std::string stagedPath;
+  // Without the folder's lock nothing may be written; the request still goes out, and the fetch
+  // fails where its file would have been opened, as it does when the cache folder is missing.
+  const bool canStage = cache.locked() && cache.StagedPath(fileName, stagedPath);
+  KeptPart part(stagedPath, entryUrl);
+  const std::int32_t offset = canStage ? part.ResumeOffset() : 0;
+  Status status = kOk;
+  if (offset > 0) {
+    diag::FetchResumed(entryUrl, fileName, offset);
+    status = Attempt(proxies, entryUrl, stagedPath, true, part, offset, proxy);
+    // An answer that refused the continuation touched nothing. An unreadable one counts as a
+    // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
+    // else may have failed half-way through the body, whose bytes are kept for the next try.
+    const bool refused = !part.accepted() && (status == kHttpRefused || status == kHttpNotFound ||
+                                              status == kBadResponseHeader);
+    if (status != kOk && !refused) {
+      part.KeepOrDiscard();
+      return status;
+    }
+  }
+  if (offset <= 0 || status != kOk) {
+    status = Attempt(proxies, entryUrl, stagedPath, canStage, part, 0, proxy);
+    if (status != kOk) {
+      if (canStage) part.KeepOrDiscard();
+      return status;
+    }
+  }
+  part.Finished();
+  // A fetch that cannot be committed is a file that could not be written.
+  return cache.Staged(fileName, stagedPath, localPath, part.promisedTotal()) ? kOk
+                                                                             : kFileWriteFailed;
+}
+
+}  // namespace rz

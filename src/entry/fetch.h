@@ -1,0 +1,29 @@
+// One entry's fetch into the cache: resume or whole, following redirects.
+#pragma once
+
+#include <string>
+
+#include "cache/cache_folder.h"
+#include "download/status_codes.h"
+#include "platform/system_proxy.h"
+
+namespace rz {
+
+// At most this many redirects are followed for one request of an entry; the next fails it.
+inline constexpr int kMaxRedirects = 10;
+
+// The proxy a failed fetch last went through, for its failure line: its name ("host:port"),
+// empty when the fetch went direct, and the status it answered when it refused.
+struct ProxyUse {
+  std::string name;
+  int status = 0;
+};
+
+// Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of
+// `fileName`, then hands it to the cache's next commit as `localPath`. Each request takes the
+// route `proxies` give its URL. kOk, or the status that failed the entry.
+Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
+             const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
+             ProxyUse& proxy);
+
+}  // namespace rz

@@ -1,0 +1,202 @@
+// https entries through the command-line host against nginx over TLS, on both builds: the Linux
+// host trusts the test CA through SSL_CERT_FILE, the Windows host under Wine through the prefix's
+// ROOT store (added by trust_root.exe for this program's run, removed afterwards). Each row lists
+// one URL and checks the result, the failure line that says why, and the file.
+//
+// Not under Wine: the row by IP address, because Wine's chain check matches DNS names only.
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "host_process.h"
+#include "support/cannot_run.h"
+#include "support/refresh_fixture.h"
+#include "support/tls_file_server.h"
+
+namespace rze {
+namespace {
+
+using rztest::HttpResponse;
+using rztest::Script;
+using rztest::ScriptServer;
+using rztest::TlsFileServer;
+
+const std::string kFile = rztest::PatternBytes(900, 3);
+const std::string kBig = rztest::PatternBytes(96 * 1024, 4);
+const std::size_t kHalf = kBig.size() / 2;
+
+// Behind nginx: a plain request for big.bin is cut half-way, a continuation gets the rest.
+std::string Upstream(const std::string& request) {
+  const std::string etag = "ETag: \"v1\"";
+  if (request.find("Range: bytes=" + std::to_string(kHalf) + "-") != std::string::npos) {
+    return HttpResponse(
+        206, kBig.substr(kHalf),
+        {etag, "Content-Range: bytes " + std::to_string(kHalf) + "-" +
+                   std::to_string(kBig.size() - 1) + "/" + std::to_string(kBig.size())});
+  }
+  const std::string whole = HttpResponse(200, kBig, {etag});
+  return whole.substr(0, whole.size() - kHalf);
+}
+
+// One set of servers and one trusted CA for the whole program: trusting it under Wine costs a
+// program start.
+struct Servers {
+  ScriptServer upstream{Script().Answer(Upstream)};
+  ScriptServer trap{Script().Close()};
+  std::unique_ptr<TlsFileServer> tls;
+  std::string error;
+  bool trustedOnWine = false;
+};
+Servers* servers = nullptr;
+
+class TlsHost : public testing::Environment {
+ public:
+  void SetUp() override {
+    servers = new Servers;
+    if (servers->error = TlsFileServer::Unavailable(); !servers->error.empty()) return;
+    const TlsFileServer::Ports ports = TlsFileServer::ChoosePorts();
+    const std::string good = "https://localhost:" + std::to_string(ports.good);
+    const std::string proxy =
+        "{ proxy_pass " + servers->upstream.BaseUrl() + "; proxy_buffering off; }\n";
+    servers->tls = std::make_unique<TlsFileServer>(
+        ports, "location = /to-https { return 301 " + good + "/a.bin; }\n" +
+                   "location = /to-http { return 302 " + servers->trap.BaseUrl() + "/a.bin; }\n" +
+                   "location = /big.bin " + proxy);
+    servers->tls->WriteFile("a.bin", kFile);
+    ::setenv("SSL_CERT_FILE", servers->tls->CaFile().c_str(), 1);
+    std::string output;
+    servers->trustedOnWine =
+        RunWindowsTool("trust_root.exe", {"add", WinePath(servers->tls->CaFile())},
+                       std::chrono::seconds(60), &output) == 0;
+  }
+  void TearDown() override {
+    if (servers->trustedOnWine) {
+      RunWindowsTool("trust_root.exe", {"remove", WinePath(servers->tls->CaFile())});
+    }
+    ::unsetenv("SSL_CERT_FILE");
+    delete servers;
+    servers = nullptr;
+  }
+};
+
+[[maybe_unused]] testing::Environment* const kEnvironment =
+    testing::AddGlobalTestEnvironment(new TlsHost);
+
+struct Row {
+  const char* name;
+  std::function<std::string(const TlsFileServer&)> url;
+  int result;
+  const char* line;  // in the host's -v output
+  bool onWine;
+};
+
+const Row kRows[] = {
+    {"Trusted", [](const TlsFileServer& s) { return s.GoodUrl() + "/a.bin"; }, 0, "result 0", true},
+    {"TrustedByAddress", [](const TlsFileServer& s) { return s.GoodIpUrl() + "/a.bin"; }, 0,
+     "result 0", false},
+    {"SchemeInAnyCase",
+     [](const TlsFileServer& s) { return "HTTPS" + s.GoodUrl().substr(5) + "/a.bin"; }, 0,
+     "result 0", true},
+    {"NotTlsAtAll", [](const TlsFileServer& s) { return "https" + s.PlainUrl().substr(4) + "/a"; },
+     2, "failed: -1034 (TLS handshake failure; ", true},
+    {"UntrustedCa", [](const TlsFileServer& s) { return s.UntrustedUrl() + "/a.bin"; }, 2,
+     "failed: -1031 (TLS certificate not trusted; ", true},
+    {"NameMismatch", [](const TlsFileServer& s) { return s.MismatchUrl() + "/a.bin"; }, 2,
+     "failed: -1033 (TLS certificate name mismatch; ", true},
+    {"HttpToHttps", [](const TlsFileServer& s) { return s.PlainUrl() + "/to-https"; }, 0,
+     "redirect 301 http://localhost:", true},
+    {"HttpsToHttpRefused", [](const TlsFileServer& s) { return s.GoodUrl() + "/to-http"; }, 2,
+     "failed: -823 (redirect cannot be followed)", true},
+};
+
+// The host of one build in a folder of its own.
+class TlsHostTest : public testing::Test {
+ protected:
+  void Prepare(Host host) {
+    if (!servers->error.empty()) RZT_CANNOT_RUN(servers->error);
+    folder_ = std::make_unique<HostFolder>(host);
+    if (!folder_->error().empty()) RZT_CANNOT_RUN(folder_->error());
+    if (host == Host::kWindows && !servers->trustedOnWine) {
+      RZT_CANNOT_RUN("trust_root.exe could not add the test CA to the Wine prefix");
+    }
+  }
+
+  RunResult Refresh(const std::string& url) {
+    ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply({url})));
+    // -v: the failure lines say why, in the test's message.
+    const RunResult result = folder_->RunArgs(
+        {"-v", "OUTSIDE-0042", "HARDWARE-7", service.BaseUrl() + "/AdService.asmx"});
+    EXPECT_FALSE(result.timedOut) << Describe(result);
+    return result;
+  }
+
+  std::unique_ptr<HostFolder> folder_;
+};
+
+class TlsRow : public TlsHostTest, public testing::WithParamInterface<std::tuple<Host, Row>> {
+ protected:
+  void SetUp() override { Prepare(std::get<0>(GetParam())); }
+};
+
+TEST_P(TlsRow, Row) {
+  const Row& row = std::get<1>(GetParam());
+  const std::string url = row.url(*servers->tls);
+  const std::size_t logged = servers->tls->nginx().AccessLogLines().size();
+  const RunResult result = Refresh(url);
+  EXPECT_EQ(result.exitCode, row.result) << Describe(result);
+  EXPECT_NE((result.out + result.err).find(row.line), std::string::npos) << Describe(result);
+  const std::string name = url.substr(url.rfind('/') + 1);
+  EXPECT_TRUE(rztest::ReadFile(folder_->CachePath(name)) == (row.result == 0 ? kFile : ""))
+      << "not the served bytes";
+  EXPECT_EQ(servers->trap.Connections(), 0) << "followed a redirect down to plain http";
+  // A refused certificate or handshake ends the fetch before its request is sent.
+  if (std::string(row.line).find("failed: -103") != std::string::npos) {
+    const auto lines = servers->tls->nginx().AccessLogLines();
+    for (std::size_t i = logged; i < lines.size(); ++i) {
+      EXPECT_EQ(lines[i].find("GET "), std::string::npos) << "a request was sent: " << lines[i];
+    }
+  }
+}
+
+class TlsResume : public TlsHostTest, public testing::WithParamInterface<Host> {
+ protected:
+  void SetUp() override { Prepare(GetParam()); }
+};
+
+// A body cut half-way over TLS fails the call and keeps its bytes; the next call continues it.
+TEST_P(TlsResume, CutBodyIsKeptAndResumed) {
+  const std::string url = servers->tls->GoodUrl() + "/big.bin";
+  const int before = servers->upstream.Connections();
+  EXPECT_EQ(Refresh(url).exitCode, 2);
+  EXPECT_EQ(rztest::ReadFile(folder_->CachePath("big.bin")), "");
+  const RunResult resumed = Refresh(url);
+  EXPECT_EQ(resumed.exitCode, 0) << Describe(resumed);
+  EXPECT_TRUE(rztest::ReadFile(folder_->CachePath("big.bin")) == kBig) << "big.bin differs";
+  EXPECT_EQ(servers->upstream.Connections() - before, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Https, TlsResume, testing::Values(Host::kLinux, Host::kWindows),
+                         [](const testing::TestParamInfo<Host>& param) {
+                           return HostName(param.param);
+                         });
+
+std::vector<std::tuple<Host, Row>> Cases() {
+  std::vector<std::tuple<Host, Row>> cases;
+  for (const Row& row : kRows) cases.emplace_back(Host::kLinux, row);
+  for (const Row& row : kRows) {
+    if (row.onWine) cases.emplace_back(Host::kWindows, row);
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Https, TlsRow, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<TlsRow::ParamType>& param) {
+                           return HostName(std::get<0>(param.param)) + "_" +
+                                  std::get<1>(param.param).name;
+                         });
+
+}  // namespace
+}  // namespace rze

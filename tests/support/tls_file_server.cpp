@@ -1,0 +1,111 @@
+// The TLS fixture: certificates from the openssl command, then one nginx with four servers.
+#ifndef _WIN32
+
+#include "support/tls_file_server.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "support/script_server.h"
+
+namespace rztest {
+namespace {
+
+constexpr const char* kOpenssl = "/usr/bin/openssl";
+
+void Run(const std::string& command) {
+  if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
+    throw std::runtime_error("failed: " + command);
+  }
+}
+
+// A CA in dir/name.crt and dir/name.key. Its subject is unique to this run: a trust store that
+// kept another run's CA of the same name could otherwise pick that one as the issuer.
+void MakeCa(const std::string& dir, const std::string& name) {
+  const std::string unique =
+      name + "-" + std::to_string(getpid()) + "-" +
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  Run(std::string(kOpenssl) + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
+      " -days 2 -subj /CN=rz-test-" + unique + " -keyout " + dir + "/" + name + ".key -out " + dir +
+      "/" + name + ".crt -addext basicConstraints=critical,CA:TRUE" +
+      " -addext keyUsage=critical,keyCertSign,cRLSign");
+}
+
+// A server certificate dir/name.crt (key dir/name.key) for `altNames`, issued by `ca`.
+void MakeServer(const std::string& dir, const std::string& name, const std::string& ca,
+                const std::string& altNames) {
+  const std::string base = dir + "/" + name;
+  if (!rztest::WriteFile(base + ".ext", "subjectAltName=" + altNames +
+                                            "\nbasicConstraints=CA:FALSE\n"
+                                            "keyUsage=digitalSignature\n"
+                                            "extendedKeyUsage=serverAuth\n")) {
+    throw std::runtime_error("cannot write " + base + ".ext");
+  }
+  Run(std::string(kOpenssl) + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
+      " -subj /CN=" + name + " -keyout " + base + ".key -out " + base + ".csr");
+  Run(std::string(kOpenssl) + " x509 -req -days 2 -in " + base + ".csr -CA " + dir + "/" + ca +
+      ".crt -CAkey " + dir + "/" + ca + ".key -CAcreateserial -extfile " + base + ".ext -out " +
+      base + ".crt");
+}
+
+// nginx 1.22 leaves TLS 1.3 out unless asked.
+std::string Listen(std::uint16_t port, const std::string& certs, const std::string& name) {
+  return "listen 127.0.0.1:" + std::to_string(port) + " ssl;\n    ssl_certificate " + certs + "/" +
+         name + ".crt;\n    ssl_certificate_key " + certs + "/" + name +
+         ".key;\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+}
+
+}  // namespace
+
+std::string TlsFileServer::Unavailable() {
+  if (!NginxServer::Available()) return "nginx is not installed";
+  if (access(kOpenssl, X_OK) != 0) return "the openssl command is not installed";
+  return {};
+}
+
+TlsFileServer::Ports TlsFileServer::ChoosePorts() {
+  return {UnusedLoopbackPort(), UnusedLoopbackPort(), UnusedLoopbackPort()};
+}
+
+TlsFileServer::TlsFileServer(const std::string& locations)
+    : TlsFileServer(ChoosePorts(), locations) {}
+
+TlsFileServer::TlsFileServer(const Ports& ports, const std::string& locations) : ports_(ports) {
+  const std::string dir = certs_.path().string();
+  MakeCa(dir, "ca");
+  MakeCa(dir, "stranger");
+  MakeServer(dir, "good", "ca", "DNS:localhost,IP:127.0.0.1");
+  MakeServer(dir, "mismatch", "ca", "DNS:other.invalid");
+  MakeServer(dir, "untrusted", "stranger", "DNS:localhost,IP:127.0.0.1");
+  caFile_ = dir + "/ca.crt";
+  // The extra servers share the docroot, which nginx resolves against its prefix.
+  const std::string extra = "  server {\n    " + Listen(ports_.mismatch, dir, "mismatch") +
+                            "    root docroot;\n  }\n  server {\n    " +
+                            Listen(ports_.untrusted, dir, "untrusted") + "    root docroot;\n  }\n";
+  nginx_ = std::make_unique<NginxServer>(Listen(ports_.good, dir, "good") + locations, extra);
+}
+
+TlsFileServer::~TlsFileServer() = default;
+
+std::string TlsFileServer::GoodUrl() const {
+  return "https://localhost:" + std::to_string(ports_.good);
+}
+std::string TlsFileServer::GoodIpUrl() const {
+  return "https://127.0.0.1:" + std::to_string(ports_.good);
+}
+std::string TlsFileServer::MismatchUrl() const {
+  return "https://localhost:" + std::to_string(ports_.mismatch);
+}
+std::string TlsFileServer::UntrustedUrl() const {
+  return "https://localhost:" + std::to_string(ports_.untrusted);
+}
+std::string TlsFileServer::PlainUrl() const {
+  return "http://localhost:" + std::to_string(nginx_->port());
+}
+
+}  // namespace rztest
+
+#endif  // _WIN32
