@@ -17,8 +17,6 @@ int StopSocketLibrary();
 
 // A blocking AF_INET stream socket, or kInvalidSocket with the positive platform code in `error`.
 SocketHandle CreateTcpSocket(int& error);
-// Sets SO_RCVBUF and then SO_SNDBUF; results ignored.
-void SetBufferSizes(SocketHandle socket, int receiveBytes, int sendBytes);
 void CloseSocket(SocketHandle socket);
 
 // Name lookup for IPv4 (gethostbyname on Windows, getaddrinfo limited to AF_INET elsewhere).
