@@ -55,22 +55,34 @@ bool CacheFolder::StagedPath(const std::string& name, std::string& path) const {
 }
 
 bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPath) const {
-  // Most passes stage nothing: the present-check of a long list costs no key then.
-  if (!pendingKeys_.empty() && pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  {
+    // Most passes stage nothing: the present-check of a long list costs no key then.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!pendingKeys_.empty() && pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  }
+  // A commit moving this name into place meanwhile is no race: the pass never settles one name
+  // on two threads at once, so whoever staged it has finished with it.
   return platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent;
 }
 
 bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
                          const std::string& finalPath) {
+  const std::int64_t size = platform::FileSize(stagedPath.c_str());
+  // The batch's commit runs under the lock: the other fetches' network waits go on meanwhile.
+  const std::lock_guard<std::mutex> lock(mutex_);
   pending_.push_back({stagedPath, finalPath});
   pendingKeys_.insert(platform::FileNameKey(name));
-  const std::int64_t size = platform::FileSize(stagedPath.c_str());
   pendingBytes_ += size > 0 ? size : 0;
   if (pendingBytes_ < kCommitBytes && pending_.size() < kCommitFiles) return true;
-  return Commit();
+  return CommitHeld();
 }
 
 bool CacheFolder::Commit() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return CommitHeld();
+}
+
+bool CacheFolder::CommitHeld() {
   if (pending_.empty()) return true;
   std::vector<std::string> staged;
   staged.reserve(pending_.size());
@@ -90,6 +102,7 @@ bool CacheFolder::Commit() {
 }
 
 void CacheFolder::PruneKeptParts() {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (!locked() || !pending_.empty()) return;
   std::vector<std::string> names;
   platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);

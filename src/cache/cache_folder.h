@@ -5,11 +5,14 @@
 // name is refused as an entry, so no fetch can ever truncate, replace or remove another entry's
 // file. A refresh holds the folder's lock from its download pass to the end of its save, so two
 // overlapping calls (two threads of a host, or two processes) take turns: the second finds what
-// the first fetched present, and never writes a file the first is writing.
+// the first fetched present, and never writes a file the first is writing. Within one refresh,
+// the pass's fetches run on several threads: IsSettled, Staged, Commit and PruneKeptParts may be
+// called from any of them at once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -78,6 +81,10 @@ class CacheFolder {
   std::string dir_;
   std::string staging_;
   platform::FileLock lock_;
+  // Commits the batch; the caller holds mutex_.
+  bool CommitHeld();
+
+  mutable std::mutex mutex_;  // guards the batch below
   std::vector<Pending> pending_;
   std::unordered_set<std::string> pendingKeys_;
   std::int64_t pendingBytes_ = 0;

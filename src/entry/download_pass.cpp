@@ -1,8 +1,15 @@
-// The pass that fetches every listed ad file missing from the cache folder, one after another.
+// The pass that fetches every listed ad file missing from the cache folder, several at once.
 #include "entry/download_pass.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "cache/cache_folder.h"
 #include "cache/kept_part.h"
@@ -142,15 +149,117 @@ bool SettleEntry(CacheFolder& cache, const std::string& entry) {
   return fetched == kOk;
 }
 
+// The file-system key of the name SettleEntry caches an entry under: two entries that would write
+// the same file are never fetched at once.
+std::string NameKeyOf(const std::string& entry) {
+  const std::string url = RequestUrl(entry);
+  const std::size_t slash = url.rfind('/');
+  return platform::FileNameKey(slash == std::string::npos ? url : url.substr(slash + 1));
+}
+
+// Hands the list's entries to the workers in list order, one at a time each. After the first
+// entry that fails (or throws) none is handed out any more; those in flight finish. An entry whose
+// file another worker is fetching waits for it, and then finds it settled.
+class Scheduler {
+ public:
+  Scheduler(const AdUrlList& list, CacheFolder& cache) : list_(list), cache_(cache) {}
+
+  // One worker: settles entries until none is left or the pass failed. Nothing escapes it; a
+  // thrown exception is kept for the caller's thread, where the stage reports it.
+  void Work() {
+    std::size_t index = 0;
+    std::string key;
+    while (Take(index, key)) {
+      bool settled = false;
+      std::exception_ptr thrown;
+      try {
+        settled = SettleEntry(cache_, list_[index]);
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      Done(key, settled, thrown);
+    }
+  }
+
+  bool ok() const { return !stopped_; }
+  const std::exception_ptr& thrown() const { return thrown_; }
+
+ private:
+  bool Take(std::size_t& index, std::string& key) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (stopped_ || next_ == list_.size()) return false;
+      if (nextKey_.empty()) nextKey_ = NameKeyOf(list_[next_]);
+      if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
+      changed_.wait(lock);
+    }
+    index = next_++;
+    key.swap(nextKey_);
+    nextKey_.clear();
+    inFlight_.push_back(key);
+    return true;
+  }
+
+  void Done(const std::string& key, bool settled, const std::exception_ptr& thrown) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), key));
+      if (!settled) stopped_ = true;
+      if (thrown && !thrown_) thrown_ = thrown;
+    }
+    changed_.notify_all();
+  }
+
+  const AdUrlList& list_;
+  CacheFolder& cache_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;
+  std::string nextKey_;  // the key of list_[next_] once worked out; empty before
+  std::vector<std::string> inFlight_;
+  bool stopped_ = false;
+  std::exception_ptr thrown_;
+};
+
+// Joins every worker on every way out, so no thread outlives the pass's data.
+class Workers {
+ public:
+  Workers() = default;
+  ~Workers() {
+    for (std::thread& worker : threads_) worker.join();
+  }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+
+  // Starts up to `count` threads running `scheduler`; as many as the system gives.
+  void Start(std::size_t count, Scheduler& scheduler) {
+    for (std::size_t i = 0; i < count; ++i) {
+      try {
+        threads_.emplace_back([&scheduler] { scheduler.Work(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  bool none() const { return threads_.empty(); }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
 
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
-  bool ok = true;
-  for (const std::string& entry : list) {
-    ok = SettleEntry(cache, entry);
-    if (!ok) break;
+  Scheduler scheduler(list, cache);
+  {
+    Workers workers;
+    workers.Start(std::min<std::size_t>(kFetchesInFlight, list.size()), scheduler);
+    // A system that gives no thread at all still gets its pass, one fetch at a time.
+    if (workers.none()) scheduler.Work();
   }
-  // Files fetched before a failing entry stay cached.
+  if (scheduler.thrown()) std::rethrow_exception(scheduler.thrown());
+  const bool ok = scheduler.ok();
+  // Files fetched before a failing entry, and by the fetches still in flight then, stay cached.
   if (!cache.Commit()) {
     return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
   }
