@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 #include "platform/module_path.h"
 
 namespace rz {

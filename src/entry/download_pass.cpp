@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "cache/cache_folder.h"
+#include "cache/cache_paths.h"
 #include "cache/kept_part.h"
 #include "download/http_downloader.h"
-#include "entry/cache_paths.h"
 #include "entry/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/url_crack.h"

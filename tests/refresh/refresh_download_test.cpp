@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 #include "entry/download_pass.h"
 #include "entry/refresh.h"
 #include "support/cannot_run.h"
