@@ -233,6 +233,7 @@ class Workers {
 
   // Starts up to `count` threads running `scheduler`; as many as the system gives.
   void Start(std::size_t count, Scheduler& scheduler) {
+    threads_.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
       try {
         threads_.emplace_back([&scheduler] { scheduler.Work(); });
