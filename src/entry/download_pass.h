@@ -10,8 +10,8 @@ namespace rz {
 // most this many connections to any one host. Eight, the most a polite client opens to one host:
 // each small file costs a new connection and at least three round trips, so a pass of many small
 // files on a slow link is bound by how many wait at once. On a link of 50 ms and 100 Mbit/s, 200
-// files of 16 KiB took 11.8 s with 4, 8.1 s with 6 and 7.0 s with 8 (curl with 8 in parallel on
-// kept-alive connections: 3.0 to 3.4 s in the same runs).
+// files of 16 KiB took 11.8 s with 4, 8.1 s with 6 and 7.0 s with 8 on a loaded machine (curl
+// with 8 in parallel on kept-alive connections: 3.0 to 3.4 s in the same runs).
 inline constexpr int kFetchesInFlight = 8;
 
 // Walks the list in order and fetches each absent file into `cache`, which the caller has locked,
