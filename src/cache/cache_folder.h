@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -53,6 +54,10 @@ class CacheFolder {
   // present under its final path. An empty regular file is what a failed fetch of older versions
   // left behind, never a usable ad, so it counts as absent.
   bool IsSettled(const std::string& name, const std::string& finalPath) const;
+  // Runs `probed` on the calling thread at the start of every IsSettled: the moment an entry has
+  // passed every check and no fetch of it has begun. The download pass starts fetches in list
+  // order by it. Set before any other thread uses the folder.
+  void OnProbe(std::function<void()> probed) { probed_ = std::move(probed); }
 
   // Takes a whole staged fetch of `name` into the next commit, and commits once the batch has
   // grown large. False when that commit failed.
@@ -84,6 +89,7 @@ class CacheFolder {
   // Commits the batch; the caller holds mutex_.
   bool CommitHeld();
 
+  std::function<void()> probed_;
   mutable std::mutex mutex_;  // guards the batch below
   std::vector<Pending> pending_;
   std::unordered_set<std::string> pendingKeys_;

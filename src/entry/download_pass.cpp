@@ -157,12 +157,22 @@ std::string NameKeyOf(const std::string& entry) {
   return platform::FileNameKey(slash == std::string::npos ? url : url.substr(slash + 1));
 }
 
-// Hands the list's entries to the workers in list order, one at a time each. After the first
-// entry that fails (or throws) none is handed out any more; those in flight finish. An entry whose
-// file another worker is fetching waits for it, and then finds it settled.
+// The entry the current thread settles, for the cache's probe.
+thread_local std::size_t tEntry = 0;
+
+// Hands the list's entries to the workers in list order, one at a time each. An entry is handed
+// out once the one before it has passed its checks (its probe in the cache) or finished, so
+// fetches start in list order and an entry refused outright starts nothing after it. After the
+// first entry that fails (or throws) none is handed out any more; those in flight finish. An entry
+// whose file another worker is fetching waits for it, and then finds it settled.
 class Scheduler {
  public:
-  Scheduler(const AdUrlList& list, CacheFolder& cache) : list_(list), cache_(cache) {}
+  Scheduler(const AdUrlList& list, CacheFolder& cache) : list_(list), cache_(cache) {
+    cache_.OnProbe([this] { Cleared(tEntry); });
+  }
+  ~Scheduler() { cache_.OnProbe(nullptr); }
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
 
   // One worker: settles entries until none is left or the pass failed. Nothing escapes it; a
   // thrown exception is kept for the caller's thread, where the stage reports it.
@@ -172,12 +182,13 @@ class Scheduler {
     while (Take(index, key)) {
       bool settled = false;
       std::exception_ptr thrown;
+      tEntry = index;
       try {
         settled = SettleEntry(cache_, list_[index]);
       } catch (...) {
         thrown = std::current_exception();
       }
-      Done(key, settled, thrown);
+      Done(index, key, settled, thrown);
     }
   }
 
@@ -189,8 +200,10 @@ class Scheduler {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (stopped_ || next_ == list_.size()) return false;
-      if (nextKey_.empty()) nextKey_ = NameKeyOf(list_[next_]);
-      if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
+      if (cleared_ == next_) {
+        if (nextKey_.empty()) nextKey_ = NameKeyOf(list_[next_]);
+        if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
+      }
       changed_.wait(lock);
     }
     index = next_++;
@@ -200,9 +213,21 @@ class Scheduler {
     return true;
   }
 
-  void Done(const std::string& key, bool settled, const std::exception_ptr& thrown) {
+  // Entry `index` passed its checks: the next one may be handed out.
+  void Cleared(std::size_t index) {
     {
       const std::lock_guard<std::mutex> lock(mutex_);
+      if (index != cleared_) return;  // probed again, or cleared already
+      ++cleared_;
+    }
+    changed_.notify_all();
+  }
+
+  void Done(std::size_t index, const std::string& key, bool settled,
+            const std::exception_ptr& thrown) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (index == cleared_) ++cleared_;
       inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), key));
       if (!settled) stopped_ = true;
       if (thrown && !thrown_) thrown_ = thrown;
@@ -214,8 +239,9 @@ class Scheduler {
   CacheFolder& cache_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t next_ = 0;
-  std::string nextKey_;  // the key of list_[next_] once worked out; empty before
+  std::size_t next_ = 0;     // the entry handed out next
+  std::size_t cleared_ = 0;  // entries before this one passed their checks or finished
+  std::string nextKey_;      // the key of list_[next_] once worked out; empty before
   std::vector<std::string> inFlight_;
   bool stopped_ = false;
   std::exception_ptr thrown_;
