@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 #include "platform/module_path.h"
 
 namespace rz {
@@ -69,22 +69,35 @@ bool CacheFolder::StagedPath(const std::string& name, std::string& path) const {
 }
 
 bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPath) const {
-  // Most passes stage nothing: the present-check of a long list costs no key then.
-  if (!pendingKeys_.empty() && pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  if (probed_) probed_();
+  {
+    // Most passes stage nothing: the present-check of a long list costs no key then.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!pendingKeys_.empty() && pendingKeys_.count(platform::FileNameKey(name)) != 0) return true;
+  }
+  // A commit moving this name into place meanwhile is no race: the pass never settles one name
+  // on two threads at once, so whoever staged it has finished with it.
   return platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent;
 }
 
 bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
                          const std::string& finalPath, std::int64_t promisedBytes) {
+  const std::int64_t size = platform::FileSize(stagedPath.c_str());
+  // The batch's commit runs under the lock: the other fetches' network waits go on meanwhile.
+  const std::lock_guard<std::mutex> lock(mutex_);
   pending_.push_back({stagedPath, finalPath, promisedBytes});
   pendingKeys_.insert(platform::FileNameKey(name));
-  const std::int64_t size = platform::FileSize(stagedPath.c_str());
   pendingBytes_ += size > 0 ? size : 0;
   if (pendingBytes_ < kCommitBytes && pending_.size() < kCommitFiles) return true;
-  return Commit();
+  return CommitHeld();
 }
 
 bool CacheFolder::Commit() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return CommitHeld();
+}
+
+bool CacheFolder::CommitHeld() {
   if (pending_.empty()) return true;
   // A file shorter or longer than its response promised (a range cut short, a path that counted
   // wrong) would pass for whole under its final name for ever: it is thrown away here, the one
@@ -117,6 +130,7 @@ bool CacheFolder::Commit() {
 }
 
 void CacheFolder::PruneKeptParts(const std::vector<std::string>& keep) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   if (!locked() || !pending_.empty()) return;
   std::vector<std::string> names;
   platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);

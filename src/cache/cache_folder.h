@@ -5,13 +5,17 @@
 // name is refused as an entry, so no fetch can ever truncate, replace or remove another entry's
 // file. A refresh holds the folder's lock from its download pass to the end of its save, so two
 // overlapping calls (two threads of a host, or two processes) take turns: the second finds what
-// the first fetched present, and never writes a file the first is writing.
+// the first fetched present, and never writes a file the first is writing. Within one refresh,
+// the pass's fetches run on several threads: IsSettled, Staged, Commit and PruneKeptParts may be
+// called from any of them at once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -55,6 +59,10 @@ class CacheFolder {
   // present under its final path. An empty regular file is what a failed fetch of older versions
   // left behind, never a usable ad, so it counts as absent.
   bool IsSettled(const std::string& name, const std::string& finalPath) const;
+  // Runs `probed` on the calling thread at the start of every IsSettled: the moment an entry has
+  // passed every check and no fetch of it has begun. The download pass starts fetches in list
+  // order by it. Set before any other thread uses the folder.
+  void OnProbe(std::function<void()> probed) { probed_ = std::move(probed); }
 
   // Takes a staged fetch of `name` into the next commit, and commits once the batch has grown
   // large. `promisedBytes` is the whole file's length its response promised (-1: none, a body
@@ -90,6 +98,12 @@ class CacheFolder {
   std::string staging_;
   platform::FileLock lock_;
   std::vector<std::string> ownShortNames_;
+
+  // Commits the batch; the caller holds mutex_.
+  bool CommitHeld();
+
+  std::function<void()> probed_;
+  mutable std::mutex mutex_;  // guards the batch below
   std::vector<Pending> pending_;
   std::unordered_set<std::string> pendingKeys_;
   std::int64_t pendingBytes_ = 0;

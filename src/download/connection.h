@@ -19,7 +19,6 @@ using PollCallback = std::int32_t (*)();
 
 struct ConnectPlan {
   PollCallback pollCallback = nullptr;   // called before every wait; -813 stops connecting
-  int bufferBytes = 0;                   // SO_RCVBUF and SO_SNDBUF of every attempt's socket
   std::int32_t budgetMicros = 30000000;  // for all attempts together, counted by the clock
   std::int32_t staggerMicros = 250000;   // between the starts of two attempts
   std::int32_t sliceMicros = 100000;     // the longest single wait

@@ -49,7 +49,7 @@ Status MySocket::OpenWithin(std::int32_t budgetMicros) {
   }
   int createError = 0;
   const Status connected =
-      ConnectFirst(addresses, {pollCallback_, kBufferBytes, budgetMicros}, socket_, createError);
+      ConnectFirst(addresses, {pollCallback_, budgetMicros}, socket_, createError);
   if (createError != 0 && connected == createError) {
     std::printf("MySocket Open Last error: %d\n", createError);
   }
@@ -99,7 +99,7 @@ namespace {
 // Leaves the caller's buffer zero-filled past the bytes a receive delivered, and wholly zero when
 // it delivered none, on every way out of ReceiveWithin. Clearing only what the receive did not
 // write gives the caller the same bytes as clearing everything first, without clearing a full
-// 4096-byte chunk only to overwrite it at once.
+// chunk only to overwrite it at once.
 class ZeroFillPastDelivered {
  public:
   ZeroFillPastDelivered(char* buffer, std::int32_t capacity, std::int32_t ask, const long& received)
@@ -126,7 +126,7 @@ Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t 
   }
   if (tls_) return ReceiveTls(buffer, length, budgetMicros);
   const std::int32_t capacity = length;
-  // One receive delivers at most 4096 bytes, whatever capacity the caller names, and lands
+  // One receive delivers at most kMaxReceive bytes, whatever capacity the caller names, and lands
   // directly in the caller's buffer, zero-filled past the delivered bytes.
   const int ask = std::min(capacity, kMaxReceive);
   long received = 0;

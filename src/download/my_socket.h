@@ -14,8 +14,7 @@ namespace rz {
 
 class MySocket {
  public:
-  static constexpr int kBufferBytes = 8192;        // SO_RCVBUF and SO_SNDBUF
-  static constexpr int kMaxReceive = 4096;         // one receive delivers at most this
+  static constexpr int kMaxReceive = 65536;        // one receive delivers at most this
   static constexpr int kWaitSliceMicros = 100000;  // each polled wait
   static constexpr int kSendBudgetMicros = 120000000;
   static constexpr int kReceiveBudgetMicros = 30000000;
@@ -47,9 +46,9 @@ class MySocket {
   // Sends `count` bytes in one platform send once the socket is writable; `count` becomes the
   // number accepted. 0, kNoData, kStoppedByCallback, kTimedOut, kSendFailed, or a positive code.
   Status Send(const char* data, std::int32_t& count);
-  // Receives one chunk of at most min(length, 4096) bytes within `budgetMicros` of empty waits.
-  // `length` is the capacity on entry and the byte count on return. 0 or kMoreData with data;
-  // kNoData, kStoppedByCallback, kTimedOut, kReceiveFailed, kReceiveOverflow,
+  // Receives one chunk of at most min(length, kMaxReceive) bytes within `budgetMicros` of
+  // empty waits. `length` is the capacity on entry and the byte count on return. 0 or kMoreData
+  // with data; kNoData, kStoppedByCallback, kTimedOut, kReceiveFailed, kReceiveOverflow,
   // kConnectionClosed (with TLS: the server's close_notify), kTlsCut, or a positive platform code.
   Status ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
   // ReceiveWithin with the 30-second budget.

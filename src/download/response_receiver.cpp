@@ -17,8 +17,9 @@
 namespace rz {
 namespace {
 
-constexpr std::int32_t kChunkBytes = 4096;
-// Larger than a chunk, so that a run of small chunks costs one system write.
+// As much as one receive delivers: on a fast link a chunk then takes all that arrived.
+constexpr std::int32_t kChunkBytes = MySocket::kMaxReceive;
+// At least a chunk, so that a run of small chunks costs one system write.
 constexpr std::size_t kFileBufferBytes = 64 * 1024;
 
 // The local file, closed on every path; Finish reports a failed flush or close.

@@ -1,4 +1,4 @@
-// The pass that fetches every listed ad file missing from the cache folder, one after another.
+// The pass that fetches every listed ad file missing from the cache folder, several at once.
 #include "entry/download_pass.h"
 
 #include <cctype>
@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "cache/cache_folder.h"
+#include "cache/cache_paths.h"
 #include "download/route.h"
-#include "entry/cache_paths.h"
 #include "entry/diagnostics.h"
 #include "entry/fetch.h"
+#include "entry/fetch_scheduler.h"
 #include "platform/file_system.h"
 #include "platform/system_proxy.h"
 #include "platform/url_crack.h"
@@ -89,18 +90,22 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
   return fetched == kOk;
 }
 
+// The file-system key of the name SettleEntry caches an entry under: two entries that would write
+// the same file are never fetched at once.
+std::string NameKeyOf(const std::string& entry) {
+  return platform::FileNameKey(FileNameOf(RequestUrl(entry)));
+}
+
 }  // namespace
 
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // Read once, so that every entry of one pass takes the same route.
   const platform::SystemProxySettings proxies = platform::ReadSystemProxySettings();
   diag::RoutesChosen(DescribeRoutes(proxies));
-  bool ok = true;
-  for (const std::string& entry : list) {
-    ok = SettleEntry(cache, proxies, entry);
-    if (!ok) break;
-  }
-  // Files fetched before a failing entry stay cached.
+  const bool ok = FetchScheduler::Run(
+      list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
+      [&](std::size_t index) { return SettleEntry(cache, proxies, list[index]); });
+  // Files fetched before a failing entry, and by the fetches still in flight then, stay cached.
   const bool committed = cache.Commit();
   // Kept data serves only names the list still holds, and none once every listed file is in
   // place: whatever a pass ends with, staging never grows beyond one list's worth.

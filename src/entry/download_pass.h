@@ -2,14 +2,17 @@
 #pragma once
 
 #include "cache/cache_folder.h"
+#include "entry/fetch_scheduler.h"
 #include "service/ad_list.h"
 
 namespace rz {
 
-// Walks the list in order and fetches each absent file into `cache`, which the caller has locked.
-// True when every entry is present or was fetched; false at the first entry that fails (later
-// entries are not looked at). What was fetched before a failure is committed all the same, and
-// partial data kept for names the list no longer holds is removed whatever the outcome.
+// Walks the list in order and fetches each absent file into `cache`, which the caller has locked,
+// up to kFetchesInFlight at once, started in list order. True when every entry is present or was
+// fetched; false once an entry fails: no entry after it starts, those already in flight finish.
+// What was fetched, before a failure or by the fetches that finished after it, is committed all
+// the same, and partial data kept for names the list no longer holds is removed whatever the
+// outcome. The calling thread only waits; the fetches touch no COM object.
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache);
 
 }  // namespace rz

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "RovireZevaDe.h"
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 #include "entry/diagnostics.h"
 #include "entry/refresh.h"
 #include "entry/results.h"

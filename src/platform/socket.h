@@ -21,8 +21,6 @@ int StopSocketLibrary();
 // A non-blocking stream socket of `family` (an address's), for StartConnect, or kInvalidSocket
 // with the positive platform code in `error`.
 SocketHandle CreateTcpSocket(int family, int& error);
-// Sets SO_RCVBUF and then SO_SNDBUF; results ignored.
-void SetBufferSizes(SocketHandle socket, int receiveBytes, int sendBytes);
 void CloseSocket(SocketHandle socket);
 
 enum class ConnectStart { kConnected, kPending, kFailed };

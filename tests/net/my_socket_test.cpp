@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/script_server.h"
@@ -105,13 +106,13 @@ TEST_F(MySocketTest, CloseWellAfterLastBytesGivesOkThenClosed) {
 }
 
 TEST_F(MySocketTest, LongResponseArrivesInChunksOfAtMostTheCapacity) {
-  std::string body(20000, '\0');
+  std::string body(200000, '\0');
   for (std::size_t i = 0; i < body.size(); ++i) {
     body[i] = static_cast<char>('a' + i % 26);
   }
-  // Capacities below, at and above the 4096-byte chunk; above it, nothing past 4096 is written
-  // by the receive, and the rest of the caller's buffer is zero.
-  for (std::int32_t capacity : {7, 4096, 10000}) {
+  // Capacities below, at and above the largest chunk; above it, nothing past the chunk is
+  // written by the receive, and the rest of the caller's buffer is zero.
+  for (std::int32_t capacity : {7, 4096, MySocket::kMaxReceive, MySocket::kMaxReceive + 1000}) {
     ScriptServer server(Script().SendSplit(body, {3000, 9000}, milliseconds(20)).Close());
     MySocket socket(kLoopback, server.port(), nullptr);
     ASSERT_EQ(socket.Open(), kOk);
@@ -120,6 +121,21 @@ TEST_F(MySocketTest, LongResponseArrivesInChunksOfAtMostTheCapacity) {
     EXPECT_EQ(last, kConnectionClosed);
     EXPECT_EQ(socket.Close(), kOk);
   }
+}
+
+// The receive buffer is left to the system: 60,000 bytes that arrived while the host was busy
+// elsewhere all wait in it and come in one receive. A fixed 8 KiB buffer (16 KiB as the kernel
+// counts it) would have held back most of them, and with them the TCP window on a real link.
+TEST_F(MySocketTest, ReceiveBufferIsLeftToTheSystem) {
+  ScriptServer server(Script().Send(std::string(60000, 'w')).Hold(seconds(5)));
+  MySocket socket(kLoopback, server.port(), nullptr);
+  ASSERT_EQ(socket.Open(), kOk);
+  std::this_thread::sleep_for(milliseconds(300));
+  std::vector<char> buffer(MySocket::kMaxReceive);
+  std::int32_t length = MySocket::kMaxReceive;
+  EXPECT_EQ(socket.Receive(buffer.data(), length), kOk);
+  EXPECT_EQ(length, 60000);
+  EXPECT_EQ(socket.Close(), kOk);
 }
 
 TEST_F(MySocketTest, ReceiveFillsExactlyTheCapacityAndNothingPastIt) {

@@ -1,12 +1,18 @@
 // Whole refreshes in this process, on both builds: the download pass (results 0 and 2) and what
 // it leaves in the cache folder. nginx serves the ad files on Linux; a Windows program cannot
 // start it, so there the scripted FileServer does.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
+#include "entry/download_pass.h"
 #include "entry/refresh.h"
 #include "support/cannot_run.h"
 #include "support/file_server.h"
@@ -154,24 +160,46 @@ TEST_F(Download, ABodyCutShortLeavesNoFile) {
   EXPECT_TRUE(CacheContents(cacheDir()).empty());
 }
 
-TEST_F(Download, StopsAtTheThirdOfFiveAndKeepsTheOldList) {
-  for (const char* name : {"one.bin", "two.bin", "four.bin", "five.bin"}) {
-    files().WriteFile(name, std::string("ad ") + name);
+// A server that holds every request until the pass has all its fetches in flight (or 10 s
+// passed), then fails "bad.bin" at once and answers the others 300 ms later. The pass must have
+// had them all in flight together, start nothing after the failure, commit what the fetches in
+// flight completed, keep the old list and leave nothing staged.
+TEST_F(Download, FetchesInParallelAndStartsNoneAfterAFailure) {
+  constexpr int kInFlight = rz::kFetchesInFlight;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int open = 0;
+  int most = 0;
+  ScriptServer held(Script().Answer([&](const std::string& request) {
+    const bool bad = request.find("/bad.bin ") != std::string::npos;
+    const std::string name = request.substr(5, request.find(' ', 5) - 5);
+    std::unique_lock<std::mutex> lock(mutex);
+    most = std::max(most, ++open);
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(10), [&] { return open >= kInFlight; });
+    lock.unlock();
+    if (!bad) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return bad ? HttpResponse(404, "") : HttpResponse(200, "ad " + name);
+  }));
+  std::vector<std::string> urls;
+  std::vector<std::string> expected{"FileList.xml"};
+  for (int i = 1; i < kInFlight; ++i) {
+    urls.push_back(held.BaseUrl() + "/in-" + std::to_string(i) + ".bin");
+    expected.push_back("in-" + std::to_string(i) + ".bin");
   }
-  const std::string oldList = GetAdReply({FileUrl("one.bin")});
+  urls.push_back(held.BaseUrl() + "/bad.bin");
+  for (int i = 1; i <= 3; ++i)
+    urls.push_back(held.BaseUrl() + "/after-" + std::to_string(i) + ".bin");
+  const std::string oldList = GetAdReply({urls[0]});
   ASSERT_TRUE(WriteFile(CachePath("FileList.xml"), oldList));
 
-  EXPECT_EQ(Call(ServiceListing({FileUrl("one.bin"), FileUrl("two.bin"), FileUrl("three.bin"),
-                                 FileUrl("four.bin"), FileUrl("five.bin")})),
-            2);
-  EXPECT_EQ(ReadFile(CachePath("one.bin")), "ad one.bin");
-  EXPECT_EQ(ReadFile(CachePath("two.bin")), "ad two.bin");
-  EXPECT_EQ(RequestsFor("three.bin"), 1);
-  EXPECT_EQ(RequestsFor("four.bin"), 0);
-  EXPECT_EQ(RequestsFor("five.bin"), 0);
+  EXPECT_EQ(Call(ServiceListing(urls)), 2);
+  EXPECT_EQ(most, kInFlight);
+  EXPECT_EQ(held.Connections(), kInFlight);
+  EXPECT_EQ(ReadFile(CachePath("in-1.bin")), "ad in-1.bin");
   EXPECT_EQ(ReadFile(CachePath("FileList.xml")), oldList);
-  EXPECT_EQ(CacheContents(cacheDir()),
-            (std::vector<std::string>{"FileList.xml", "one.bin", "two.bin"}));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(CacheContents(cacheDir()), expected);
 }
 
 // An empty folder text is what the export passes when it cannot work the folder out.

@@ -1,6 +1,6 @@
 // The module directory and the paths of the cache folder, built from the test program's own
 // location: it plays the host's part here.
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 
 #include <gtest/gtest.h>
 

@@ -68,11 +68,6 @@ SocketHandle CreateTcpSocket(int family, int& error) {
   return fd;
 }
 
-void SetBufferSizes(SocketHandle socket, int receiveBytes, int sendBytes) {
-  ::setsockopt(ToFd(socket), SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
-  ::setsockopt(ToFd(socket), SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes);
-}
-
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) {
     ::close(ToFd(socket));

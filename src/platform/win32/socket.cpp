@@ -52,13 +52,6 @@ SocketHandle CreateTcpSocket(int family, int& error) {
   return static_cast<SocketHandle>(created);
 }
 
-void SetBufferSizes(SocketHandle socket, int receiveBytes, int sendBytes) {
-  ::setsockopt(ToSocket(socket), SOL_SOCKET, SO_RCVBUF,
-               reinterpret_cast<const char*>(&receiveBytes), sizeof receiveBytes);
-  ::setsockopt(ToSocket(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBytes),
-               sizeof sendBytes);
-}
-
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) {
     ::closesocket(ToSocket(socket));

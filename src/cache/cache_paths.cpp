@@ -1,5 +1,5 @@
 // The cache folder beside the host's executable, and the paths built in it.
-#include "entry/cache_paths.h"
+#include "cache/cache_paths.h"
 
 #include "platform/module_path.h"
 

@@ -1,0 +1,151 @@
+// The pass's workers: entries handed out in list order, at most kFetchesInFlight in flight.
+#include "entry/fetch_scheduler.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace rz {
+namespace {
+
+// The entry the current thread settles, for the cache's probe.
+thread_local std::size_t tEntry = 0;
+
+// Hands the list's entries to the workers in list order, one at a time each. An entry is handed
+// out once the one before it has passed its checks (its probe in the cache) or finished, so
+// fetches start in list order and an entry refused outright starts nothing after it. After the
+// first entry that fails (or throws) none is handed out any more; those in flight finish. An entry
+// whose file another worker is fetching waits for it, and then finds it settled.
+class Scheduler {
+ public:
+  Scheduler(std::size_t count, CacheFolder& cache, const FetchScheduler::KeyOf& keyOf,
+            const FetchScheduler::Settle& settle)
+      : count_(count), cache_(cache), keyOf_(keyOf), settle_(settle) {
+    cache_.OnProbe([this] { Cleared(tEntry); });
+  }
+  ~Scheduler() { cache_.OnProbe(nullptr); }
+  Scheduler(const Scheduler&) = delete;
+  Scheduler& operator=(const Scheduler&) = delete;
+
+  // One worker: settles entries until none is left or the pass failed. Nothing escapes it; a
+  // thrown exception is kept for the caller's thread, where the stage reports it.
+  void Work() {
+    std::size_t index = 0;
+    std::string key;
+    while (Take(index, key)) {
+      bool settled = false;
+      std::exception_ptr thrown;
+      tEntry = index;
+      try {
+        settled = settle_(index);
+      } catch (...) {
+        thrown = std::current_exception();
+      }
+      Done(index, key, settled, thrown);
+    }
+  }
+
+  bool ok() const { return !stopped_; }
+  const std::exception_ptr& thrown() const { return thrown_; }
+
+ private:
+  bool Take(std::size_t& index, std::string& key) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (stopped_ || next_ == count_) return false;
+      if (cleared_ == next_) {
+        if (nextKey_.empty()) nextKey_ = keyOf_(next_);
+        if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
+      }
+      changed_.wait(lock);
+    }
+    index = next_++;
+    key.swap(nextKey_);
+    nextKey_.clear();
+    inFlight_.push_back(key);
+    return true;
+  }
+
+  // Entry `index` passed its checks: the next one may be handed out.
+  void Cleared(std::size_t index) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (index != cleared_) return;  // probed again, or cleared already
+      ++cleared_;
+    }
+    changed_.notify_all();
+  }
+
+  void Done(std::size_t index, const std::string& key, bool settled,
+            const std::exception_ptr& thrown) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (index == cleared_) ++cleared_;
+      inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), key));
+      if (!settled) stopped_ = true;
+      if (thrown && !thrown_) thrown_ = thrown;
+    }
+    changed_.notify_all();
+  }
+
+  const std::size_t count_;
+  CacheFolder& cache_;
+  const FetchScheduler::KeyOf& keyOf_;
+  const FetchScheduler::Settle& settle_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;     // the entry handed out next
+  std::size_t cleared_ = 0;  // entries before this one passed their checks or finished
+  std::string nextKey_;      // the key of list_[next_] once worked out; empty before
+  std::vector<std::string> inFlight_;
+  bool stopped_ = false;
+  std::exception_ptr thrown_;
+};
+
+// Joins every worker on every way out, so no thread outlives the pass's data.
+class Workers {
+ public:
+  Workers() = default;
+  ~Workers() {
+    for (std::thread& worker : threads_) worker.join();
+  }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+
+  // Starts up to `count` threads running `scheduler`; as many as the system gives.
+  void Start(std::size_t count, Scheduler& scheduler) {
+    threads_.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      try {
+        threads_.emplace_back([&scheduler] { scheduler.Work(); });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  bool none() const { return threads_.empty(); }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+bool FetchScheduler::Run(std::size_t count, CacheFolder& cache, const KeyOf& keyOf,
+                         const Settle& settle) {
+  Scheduler scheduler(count, cache, keyOf, settle);
+  {
+    Workers workers;
+    workers.Start(std::min<std::size_t>(kFetchesInFlight, count), scheduler);
+    if (workers.none()) scheduler.Work();
+  }
+  if (scheduler.thrown()) std::rethrow_exception(scheduler.thrown());
+  return scheduler.ok();
+}
+
+}  // namespace rz
