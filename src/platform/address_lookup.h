@@ -26,8 +26,11 @@ inline constexpr std::size_t kMaxAddresses = 16;
 bool LookupAddresses(const char* host, int port, std::vector<SocketAddress>& out);
 
 // The fallback for a dotted quad the name lookup refused: its address, confirmed by a reverse
-// lookup where the platform requires one.
+// lookup where the platform requires one. The one part that differs between the platforms.
 bool LookupDottedQuad(const char* host, int port, SocketAddress& out);
+
+// The IPv4 address of the 4 bytes at `raw` (network byte order) with `port`.
+SocketAddress IPv4Address(const void* raw, int port);
 
 // The numeric text of an address without its port ("127.0.0.1", "::1"), for debug lines.
 std::string AddressText(const SocketAddress& address);
