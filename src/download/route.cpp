@@ -2,18 +2,10 @@
 
 #include <cctype>
 
+#include "download/ascii_text.h"
+
 namespace rz {
 namespace {
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -36,7 +28,7 @@ std::string_view Bare(std::string_view host) {
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = Lower(c);
+  c = AsciiLower(c);
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
@@ -64,7 +56,7 @@ bool GlobMatches(std::string_view pattern, std::string_view text) {
     if (p < pattern.size() && pattern[p] == '*') {
       star = p++;
       resume = t;
-    } else if (p < pattern.size() && Lower(pattern[p]) == Lower(text[t])) {
+    } else if (p < pattern.size() && AsciiLower(pattern[p]) == AsciiLower(text[t])) {
       ++p;
       ++t;
     } else if (star != std::string_view::npos) {
@@ -98,7 +90,7 @@ bool ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) 
   text = Trimmed(text);
   const std::size_t scheme = text.find("://");
   if (scheme != std::string_view::npos) {
-    if (!SameText(text.substr(0, scheme), "http")) return false;
+    if (!EqualsIgnoreCase(text.substr(0, scheme), "http")) return false;
     text.remove_prefix(scheme + 3);
   }
   text = text.substr(0, text.find('/'));
@@ -151,17 +143,17 @@ bool NoProxyMatches(std::string_view list, std::string_view host) {
     entry = Bare(entry);
     if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
     if (entry.empty()) return false;
-    if (SameText(entry, name)) return true;
+    if (EqualsIgnoreCase(entry, name)) return true;
     // A subdomain: the name ends in "." followed by the entry.
     return name.size() > entry.size() && name[name.size() - entry.size() - 1] == '.' &&
-           SameText(name.substr(name.size() - entry.size()), entry);
+           EqualsIgnoreCase(name.substr(name.size() - entry.size()), entry);
   });
 }
 
 bool OverrideMatches(std::string_view list, std::string_view host) {
   const std::string_view name = Bare(host);
   return AnyEntry(list, "; ", [&](std::string_view entry) {
-    if (SameText(entry, "<local>"))
+    if (EqualsIgnoreCase(entry, "<local>"))
       return name.find('.') == std::string_view::npos && name.find(':') == std::string_view::npos;
     return GlobMatches(Bare(entry), name);
   });
@@ -170,7 +162,7 @@ bool OverrideMatches(std::string_view list, std::string_view host) {
 Route RouteFor(const platform::SystemProxySettings& settings, std::string_view scheme,
                std::string_view host) {
   Route route;
-  const bool secure = SameText(scheme, "https");
+  const bool secure = EqualsIgnoreCase(scheme, "https");
   const std::string& server = secure ? settings.forHttps : settings.forHttp;
   if (server.empty()) return route;
   const bool bypassed = settings.overrideList ? OverrideMatches(settings.bypass, host)
