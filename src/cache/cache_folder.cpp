@@ -69,7 +69,6 @@ bool CacheFolder::StagedPath(const std::string& name, std::string& path) const {
 }
 
 bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPath) const {
-  if (probed_) probed_();
   {
     // Most passes stage nothing: the present-check of a long list costs no key then.
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -77,7 +76,9 @@ bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPat
   }
   // A commit moving this name into place meanwhile is no race: the pass never settles one name
   // on two threads at once, so whoever staged it has finished with it.
-  return platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent;
+  if (platform::ProbePath(finalPath.c_str()) == platform::PathState::kPresent) return true;
+  if (absent_) absent_();
+  return false;
 }
 
 bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,

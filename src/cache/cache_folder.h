@@ -59,10 +59,11 @@ class CacheFolder {
   // present under its final path. An empty regular file is what a failed fetch of older versions
   // left behind, never a usable ad, so it counts as absent.
   bool IsSettled(const std::string& name, const std::string& finalPath) const;
-  // Runs `probed` on the calling thread at the start of every IsSettled: the moment an entry has
-  // passed every check and no fetch of it has begun. The download pass starts fetches in list
-  // order by it. Set before any other thread uses the folder.
-  void OnProbe(std::function<void()> probed) { probed_ = std::move(probed); }
+  // Runs `absent` on the calling thread when IsSettled finds a name absent: the moment an entry
+  // has passed every check and its fetch is about to begin. The download pass starts fetches in
+  // list order by it; a present file needs no such signal, its entry simply ends. Set before any
+  // other thread uses the folder.
+  void OnAbsent(std::function<void()> absent) { absent_ = std::move(absent); }
 
   // Takes a staged fetch of `name` into the next commit, and commits once the batch has grown
   // large. `promisedBytes` is the whole file's length its response promised (-1: none, a body
@@ -102,7 +103,7 @@ class CacheFolder {
   // Commits the batch; the caller holds mutex_.
   bool CommitHeld();
 
-  std::function<void()> probed_;
+  std::function<void()> absent_;
   mutable std::mutex mutex_;  // guards the batch below
   std::vector<Pending> pending_;
   std::unordered_set<std::string> pendingKeys_;

@@ -26,9 +26,9 @@ class Scheduler {
   Scheduler(std::size_t count, CacheFolder& cache, const FetchScheduler::KeyOf& keyOf,
             const FetchScheduler::Settle& settle)
       : count_(count), cache_(cache), keyOf_(keyOf), settle_(settle) {
-    cache_.OnProbe([this] { Cleared(tEntry); });
+    cache_.OnAbsent([this] { Cleared(tEntry); });
   }
-  ~Scheduler() { cache_.OnProbe(nullptr); }
+  ~Scheduler() { cache_.OnAbsent(nullptr); }
   Scheduler(const Scheduler&) = delete;
   Scheduler& operator=(const Scheduler&) = delete;
 
@@ -62,7 +62,9 @@ class Scheduler {
         if (nextKey_.empty()) nextKey_ = keyOf_(next_);
         if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
       }
+      ++waiting_;
       changed_.wait(lock);
+      --waiting_;
     }
     index = next_++;
     key.swap(nextKey_);
@@ -71,26 +73,35 @@ class Scheduler {
     return true;
   }
 
-  // Entry `index` passed its checks: the next one may be handed out.
+  // Entry `index` passed its checks and its fetch begins: another worker may take the next one.
+  // Every waiting worker waits for that same next entry, so one of them is woken; the others
+  // would only find it taken.
   void Cleared(std::size_t index) {
+    bool wake = false;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      if (index != cleared_) return;  // probed again, or cleared already
+      if (index != cleared_) return;  // cleared already
       ++cleared_;
+      wake = waiting_ > 0;
     }
-    changed_.notify_all();
+    if (wake) changed_.notify_one();
   }
 
+  // The worker that calls this goes on to take the next entry itself, so only the end of the
+  // pass wakes the waiting ones (to leave). A list of present files is then walked by one worker
+  // after another without a wake-up per entry.
   void Done(std::size_t index, const std::string& key, bool settled,
             const std::exception_ptr& thrown) {
+    bool ended = false;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       if (index == cleared_) ++cleared_;
       inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), key));
       if (!settled) stopped_ = true;
       if (thrown && !thrown_) thrown_ = thrown;
+      ended = (stopped_ || next_ == count_) && waiting_ > 0;
     }
-    changed_.notify_all();
+    if (ended) changed_.notify_all();
   }
 
   const std::size_t count_;
@@ -103,6 +114,7 @@ class Scheduler {
   std::size_t cleared_ = 0;  // entries before this one passed their checks or finished
   std::string nextKey_;      // the key of list_[next_] once worked out; empty before
   std::vector<std::string> inFlight_;
+  int waiting_ = 0;  // workers waiting in Take
   bool stopped_ = false;
   std::exception_ptr thrown_;
 };
