@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -36,8 +37,7 @@ class Scheduler {
   // thrown exception is kept for the caller's thread, where the stage reports it.
   void Work() {
     std::size_t index = 0;
-    std::string key;
-    while (Take(index, key)) {
+    while (Take(index)) {
       bool settled = false;
       std::exception_ptr thrown;
       tEntry = index;
@@ -46,7 +46,7 @@ class Scheduler {
       } catch (...) {
         thrown = std::current_exception();
       }
-      Done(index, key, settled, thrown);
+      Done(index, settled, thrown);
     }
   }
 
@@ -54,23 +54,32 @@ class Scheduler {
   const std::exception_ptr& thrown() const { return thrown_; }
 
  private:
-  bool Take(std::size_t& index, std::string& key) {
+  bool Take(std::size_t& index) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       if (stopped_ || next_ == count_) return false;
-      if (cleared_ == next_) {
-        if (nextKey_.empty()) nextKey_ = keyOf_(next_);
-        if (std::find(inFlight_.begin(), inFlight_.end(), nextKey_) == inFlight_.end()) break;
-      }
+      if (cleared_ == next_ && !SharesAName(next_)) break;
       ++waiting_;
       changed_.wait(lock);
       --waiting_;
     }
     index = next_++;
-    key.swap(nextKey_);
-    nextKey_.clear();
-    inFlight_.push_back(key);
+    inFlight_.push_back({index, std::move(nextKey_)});
+    nextKey_.reset();
     return true;
+  }
+
+  // Whether entry `index` would write a file an entry in flight writes. The keys are worked out
+  // only when something is in flight, each once: a pass over present files, which settles one
+  // entry after another, needs none.
+  bool SharesAName(std::size_t index) {
+    if (inFlight_.empty()) return false;
+    if (!nextKey_) nextKey_ = keyOf_(index);
+    for (InFlight& entry : inFlight_) {
+      if (!entry.key) entry.key = keyOf_(entry.index);
+      if (*entry.key == *nextKey_) return true;
+    }
+    return false;
   }
 
   // Entry `index` passed its checks and its fetch begins: another worker may take the next one.
@@ -90,13 +99,14 @@ class Scheduler {
   // The worker that calls this goes on to take the next entry itself, so only the end of the
   // pass wakes the waiting ones (to leave). A list of present files is then walked by one worker
   // after another without a wake-up per entry.
-  void Done(std::size_t index, const std::string& key, bool settled,
-            const std::exception_ptr& thrown) {
+  void Done(std::size_t index, bool settled, const std::exception_ptr& thrown) {
     bool ended = false;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       if (index == cleared_) ++cleared_;
-      inFlight_.erase(std::find(inFlight_.begin(), inFlight_.end(), key));
+      inFlight_.erase(
+          std::find_if(inFlight_.begin(), inFlight_.end(),
+                       [index](const InFlight& entry) { return entry.index == index; }));
       if (!settled) stopped_ = true;
       if (thrown && !thrown_) thrown_ = thrown;
       ended = (stopped_ || next_ == count_) && waiting_ > 0;
@@ -112,8 +122,12 @@ class Scheduler {
   std::condition_variable changed_;
   std::size_t next_ = 0;     // the entry handed out next
   std::size_t cleared_ = 0;  // entries before this one passed their checks or finished
-  std::string nextKey_;      // the key of list_[next_] once worked out; empty before
-  std::vector<std::string> inFlight_;
+  struct InFlight {
+    std::size_t index;
+    std::optional<std::string> key;  // its name key, once worked out
+  };
+  std::optional<std::string> nextKey_;  // the key of entry next_, once worked out
+  std::vector<InFlight> inFlight_;
   int waiting_ = 0;  // workers waiting in Take
   bool stopped_ = false;
   std::exception_ptr thrown_;
