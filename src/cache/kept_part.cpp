@@ -66,6 +66,8 @@ void KeptPart::Begin(std::int32_t offset) {
     // A whole fetch starts afresh: nothing of an older record may describe its bytes.
     Discard();
   }
+  // The attempt writes the staged data from here on.
+  clean_ = false;
 }
 
 Status KeptPart::OnHeader(void* context, std::int64_t total, std::string_view validator) {
@@ -81,6 +83,7 @@ Status KeptPart::Check(std::int64_t total, std::string_view validator) {
     }
   } else if (!validator.empty() && total >= kMinKeptTotal) {
     record_ = ResumeRecord{url_, std::string(validator), total, 0, platform::BootIdentity()};
+    recordGone_ = false;
     recorded_ = WriteResumeRecord(recordPath_, record_);
   }
   accepted_ = true;
@@ -97,15 +100,21 @@ void KeptPart::KeepOrDiscard() {
   // The bytes are synced before the record claims them, so the record holds after a power cut.
   record_.kept = size;
   record_.boot = platform::BootIdentity();
+  recordGone_ = false;
   if (!platform::SyncFiles({stagedPath_}) || !WriteResumeRecord(recordPath_, record_)) Discard();
 }
 
 void KeptPart::Discard() {
   recorded_ = false;
+  // Nothing was written since the last discard: a fresh entry's fetch costs no removals of names
+  // that are not there, each of which would take the staging folder's lock.
+  if (clean_) return;
   // The record goes first: staged bytes without a record are never continued.
-  const bool hadRecord = platform::ProbePath(recordPath_.c_str()) != platform::PathState::kAbsent;
-  platform::RemoveFile(recordPath_.c_str());
-  platform::RemoveFile(stagedPath_.c_str());
+  bool hadRecord = false;
+  const bool recordRemoved = platform::RemoveFile(recordPath_.c_str(), &hadRecord);
+  const bool stagedRemoved = platform::RemoveFile(stagedPath_.c_str());
+  clean_ = recordRemoved && stagedRemoved;
+  recordGone_ = recordRemoved;
   // A removal that a power cut could take back would bring an old record back beside the bytes
   // of a newer fetch; the folder is synced, which is rare enough to cost nothing.
   const std::size_t slash = recordPath_.find_last_of("/\\");
@@ -115,7 +124,7 @@ void KeptPart::Discard() {
 }
 
 void KeptPart::Finished() {
-  platform::RemoveFile(recordPath_.c_str());
+  if (!recordGone_) recordGone_ = platform::RemoveFile(recordPath_.c_str());
   recorded_ = false;
 }
 

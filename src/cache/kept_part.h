@@ -57,7 +57,9 @@ class KeptPart {
   std::string recordPath_;
   std::string url_;
   ResumeRecord record_;
-  bool recorded_ = false;  // record_ is on disk and describes the staged data
+  bool recorded_ = false;    // record_ is on disk and describes the staged data
+  bool clean_ = false;       // neither the staged data nor the record exists since a discard
+  bool recordGone_ = false;  // no record exists since a discard or Finished
   bool accepted_ = false;
   std::int32_t offset_ = 0;
   std::int64_t promised_ = -1;

@@ -33,8 +33,9 @@ std::int64_t FileSize(const char* path);
 // failure; `to` is then intact.
 bool ReplaceFile(const char* from, const char* to);
 
-// Removes a file if it exists. False when something of that name is still there.
-bool RemoveFile(const char* path);
+// Removes a file if it exists. False when something of that name is still there. `existed`, when
+// given, says whether there was one: the removal itself is the cheapest probe.
+bool RemoveFile(const char* path, bool* existed = nullptr);
 
 // The names of the files in a folder, subfolders left out. False when it cannot be read.
 bool ListFiles(const char* folder, std::vector<std::string>& names);

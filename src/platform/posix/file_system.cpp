@@ -66,7 +66,12 @@ bool ReplaceFile(const char* from, const char* to) {
   return false;
 }
 
-bool RemoveFile(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
+bool RemoveFile(const char* path, bool* existed) {
+  const bool removed = unlink(path) == 0;
+  const bool absent = !removed && errno == ENOENT;
+  if (existed != nullptr) *existed = !absent;
+  return removed || absent;
+}
 
 bool ListFiles(const char* folder, std::vector<std::string>& names) {
   DIR* const opened = ::opendir(folder);

@@ -114,10 +114,12 @@ bool ReplaceFile(const char* from, const char* to) {
   return false;
 }
 
-bool RemoveFile(const char* path) {
-  if (DeleteFileW(Wide(path).c_str()) != 0) return true;
-  const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+bool RemoveFile(const char* path, bool* existed) {
+  const bool removed = DeleteFileW(Wide(path).c_str()) != 0;
+  const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+  const bool absent = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (existed != nullptr) *existed = !absent;
+  return removed || absent;
 }
 
 bool ListFiles(const char* folder, std::vector<std::string>& names) {
