@@ -84,30 +84,50 @@ bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPat
 bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
                          const std::string& finalPath, std::int64_t promisedBytes) {
   const std::int64_t size = platform::FileSize(stagedPath.c_str());
-  // The batch's commit runs under the lock: the other fetches' network waits go on meanwhile.
-  const std::lock_guard<std::mutex> lock(mutex_);
-  pending_.push_back({stagedPath, finalPath, promisedBytes});
-  pendingKeys_.insert(platform::FileNameKey(name));
+  std::string key = platform::FileNameKey(name);
+  std::unique_lock<std::mutex> lock(mutex_);
+  pending_.push_back({stagedPath, finalPath, promisedBytes, size, std::move(key)});
+  pendingKeys_.insert(pending_.back().key);
   pendingBytes_ += size > 0 ? size : 0;
   if (pendingBytes_ < kCommitBytes && pending_.size() < kCommitFiles) return true;
-  return CommitHeld();
+  return CommitBatch(lock);
 }
 
 bool CacheFolder::Commit() {
-  const std::lock_guard<std::mutex> lock(mutex_);
-  return CommitHeld();
+  std::unique_lock<std::mutex> lock(mutex_);
+  return CommitBatch(lock);
 }
 
-bool CacheFolder::CommitHeld() {
+bool CacheFolder::CommitBatch(std::unique_lock<std::mutex>& lock) {
+  // One batch at a time, so that the last commit of a pass returns only once every name is in
+  // place and durable.
+  committed_.wait(lock, [this] { return !committing_; });
   if (pending_.empty()) return true;
+  std::vector<Pending> batch;
+  batch.swap(pending_);
+  pendingBytes_ = 0;
+  committing_ = true;
+  // The other fetches go on staging into the next batch while this one waits for the disk.
+  lock.unlock();
+  const bool ok = CommitFiles(batch);
+  lock.lock();
+  // Until now these names counted as settled through their keys; from here their final names say
+  // so, or (after a failure) nothing does.
+  for (const auto& file : batch) pendingKeys_.erase(file.key);
+  committing_ = false;
+  committed_.notify_all();
+  return ok;
+}
+
+bool CacheFolder::CommitFiles(std::vector<Pending>& batch) const {
   // A file shorter or longer than its response promised (a range cut short, a path that counted
   // wrong) would pass for whole under its final name for ever: it is thrown away here, the one
   // place every fetched file goes through.
   bool whole = true;
   std::vector<std::string> staged;
-  staged.reserve(pending_.size());
-  for (auto& file : pending_) {
-    if (file.promised >= 0 && platform::FileSize(file.staged.c_str()) != file.promised) {
+  staged.reserve(batch.size());
+  for (auto& file : batch) {
+    if (file.promised >= 0 && file.size != file.promised) {
       platform::RemoveFile(file.staged.c_str());
       file.staged.clear();
       whole = false;
@@ -117,22 +137,19 @@ bool CacheFolder::CommitHeld() {
   }
   // Data first, then names: a file takes its final name only once its bytes are on disk.
   bool ok = platform::SyncFiles(staged);
-  for (const auto& file : pending_) {
+  for (const auto& file : batch) {
     if (file.staged.empty()) continue;
     ok = ok && platform::ReplaceFile(file.staged.c_str(), file.final.c_str());
     // Whatever could not be moved is thrown away, never left to pass for whole later.
     if (!ok) platform::RemoveFile(file.staged.c_str());
   }
   ok = platform::SyncFolder(dir_.c_str()) && ok;
-  pending_.clear();
-  pendingKeys_.clear();
-  pendingBytes_ = 0;
   return ok && whole;
 }
 
 void CacheFolder::PruneKeptParts(const std::vector<std::string>& keep) {
   const std::lock_guard<std::mutex> lock(mutex_);
-  if (!locked() || !pending_.empty()) return;
+  if (!locked() || !pending_.empty() || committing_) return;
   std::vector<std::string> names;
   platform::ListFiles(staging_.substr(0, staging_.size() - 1).c_str(), names);
   // Most passes find nothing kept: the keys of a long list are worked out only when needed.

@@ -10,6 +10,7 @@
 // called from any of them at once.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -93,6 +94,8 @@ class CacheFolder {
     std::string staged;
     std::string final;
     std::int64_t promised;
+    std::int64_t size;  // as staged: nothing writes the file once its fetch has handed it over
+    std::string key;    // FileNameKey of the entry's name
   };
 
   std::string dir_;
@@ -100,13 +103,17 @@ class CacheFolder {
   platform::FileLock lock_;
   std::vector<std::string> ownShortNames_;
 
-  // Commits the batch; the caller holds mutex_.
-  bool CommitHeld();
+  // Takes the batch and commits it with `lock` (on mutex_) released meanwhile.
+  bool CommitBatch(std::unique_lock<std::mutex>& lock);
+  // Syncs, checks and moves one batch to its final names.
+  bool CommitFiles(std::vector<Pending>& batch) const;
 
   std::function<void()> absent_;
   mutable std::mutex mutex_;  // guards the batch below
+  std::condition_variable committed_;
+  bool committing_ = false;  // a batch is being committed, its keys still in pendingKeys_
   std::vector<Pending> pending_;
-  std::unordered_set<std::string> pendingKeys_;
+  std::unordered_set<std::string> pendingKeys_;  // of the batch and of the one being committed
   std::int64_t pendingBytes_ = 0;
 };
 
