@@ -26,10 +26,18 @@ class Scheduler {
  public:
   Scheduler(std::size_t count, CacheFolder& cache, const FetchScheduler::KeyOf& keyOf,
             const FetchScheduler::Settle& settle)
-      : count_(count), cache_(cache), keyOf_(keyOf), settle_(settle) {
+      : count_(count),
+        limit_(std::min<std::size_t>(kFetchesInFlight, count)),
+        cache_(cache),
+        keyOf_(keyOf),
+        settle_(settle) {
     cache_.OnAbsent([this] { Cleared(tEntry); });
   }
-  ~Scheduler() { cache_.OnAbsent(nullptr); }
+  // No thread outlives the pass's data, on any way out.
+  ~Scheduler() {
+    JoinAll();
+    cache_.OnAbsent(nullptr);
+  }
   Scheduler(const Scheduler&) = delete;
   Scheduler& operator=(const Scheduler&) = delete;
 
@@ -47,6 +55,20 @@ class Scheduler {
         thrown = std::current_exception();
       }
       Done(index, settled, thrown);
+    }
+  }
+
+  // Waits for every worker started so far, and for those they start meanwhile.
+  void JoinAll() {
+    for (;;) {
+      std::thread worker;
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (threads_.empty()) return;
+        worker = std::move(threads_.back());
+        threads_.pop_back();
+      }
+      worker.join();
     }
   }
 
@@ -84,16 +106,33 @@ class Scheduler {
 
   // Entry `index` passed its checks and its fetch begins: another worker may take the next one.
   // Every waiting worker waits for that same next entry, so one of them is woken; the others
-  // would only find it taken.
+  // would only find it taken. With none waiting, one more worker starts, up to the limit: workers
+  // start only as fetches do, so a pass over present files runs on the caller's thread alone.
   void Cleared(std::size_t index) {
     bool wake = false;
+    bool start = false;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
       if (index != cleared_) return;  // cleared already
       ++cleared_;
       wake = waiting_ > 0;
+      start = !wake && !stopped_ && next_ < count_ && workers_ < limit_;
+      if (start) ++workers_;
     }
     if (wake) changed_.notify_one();
+    if (start) StartWorker();
+  }
+
+  // A system that gives no more threads leaves the pass to the workers it has.
+  void StartWorker() {
+    try {
+      std::thread worker([this] { Work(); });
+      const std::lock_guard<std::mutex> lock(mutex_);
+      threads_.push_back(std::move(worker));
+    } catch (const std::system_error&) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      --workers_;
+    }
   }
 
   // The worker that calls this goes on to take the next entry itself, so only the end of the
@@ -115,6 +154,7 @@ class Scheduler {
   }
 
   const std::size_t count_;
+  const std::size_t limit_;  // workers at most, the caller's thread included
   CacheFolder& cache_;
   const FetchScheduler::KeyOf& keyOf_;
   const FetchScheduler::Settle& settle_;
@@ -131,32 +171,7 @@ class Scheduler {
   int waiting_ = 0;  // workers waiting in Take
   bool stopped_ = false;
   std::exception_ptr thrown_;
-};
-
-// Joins every worker on every way out, so no thread outlives the pass's data.
-class Workers {
- public:
-  Workers() = default;
-  ~Workers() {
-    for (std::thread& worker : threads_) worker.join();
-  }
-  Workers(const Workers&) = delete;
-  Workers& operator=(const Workers&) = delete;
-
-  // Starts up to `count` threads running `scheduler`; as many as the system gives.
-  void Start(std::size_t count, Scheduler& scheduler) {
-    threads_.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      try {
-        threads_.emplace_back([&scheduler] { scheduler.Work(); });
-      } catch (const std::system_error&) {
-        break;
-      }
-    }
-  }
-  bool none() const { return threads_.empty(); }
-
- private:
+  std::size_t workers_ = 1;  // the caller's thread works too
   std::vector<std::thread> threads_;
 };
 
@@ -165,11 +180,8 @@ class Workers {
 bool FetchScheduler::Run(std::size_t count, CacheFolder& cache, const KeyOf& keyOf,
                          const Settle& settle) {
   Scheduler scheduler(count, cache, keyOf, settle);
-  {
-    Workers workers;
-    workers.Start(std::min<std::size_t>(kFetchesInFlight, count), scheduler);
-    if (workers.none()) scheduler.Work();
-  }
+  scheduler.Work();
+  scheduler.JoinAll();
   if (scheduler.thrown()) std::rethrow_exception(scheduler.thrown());
   return scheduler.ok();
 }

@@ -29,8 +29,10 @@ class FetchScheduler {
 
   // Settles entries 0 to count-1 of `cache`'s pass, up to kFetchesInFlight at once. True when
   // every entry settled; false once one failed: none after it starts, those in flight finish.
-  // An exception thrown by `settle` is rethrown here, on the caller's thread, once every worker
-  // has finished. A system that gives no thread at all still gets its pass, one at a time.
+  // The caller's thread is the first worker; the others start as fetches begin, so a pass over
+  // present files starts no thread. An exception thrown by `settle` is rethrown here, on the
+  // caller's thread, once every worker has finished. A system that gives no thread at all still
+  // gets its pass, one at a time.
   static bool Run(std::size_t count, CacheFolder& cache, const KeyOf& keyOf, const Settle& settle);
 };
 
