@@ -202,6 +202,32 @@ TEST_F(Download, FetchesInParallelAndStartsNoneAfterAFailure) {
   EXPECT_EQ(CacheContents(cacheDir()), expected);
 }
 
+// More files than one commit takes: the first batch is committed while later fetches go on, and
+// entries that name a file of that batch again, listed during the commit, are settled, not
+// fetched.
+TEST_F(Download, APassLongerThanOneCommitFetchesEachNameOnce) {
+  std::vector<std::string> urls;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "f-" + std::to_string(i) + ".bin";
+    files().WriteFile(name, "ad " + name);
+    urls.push_back(FileUrl(name));
+    if (i < 260) continue;
+    const std::string again = "again/f-" + std::to_string(i - 260) + ".bin";
+    files().WriteFile(again, "not this one");
+    urls.push_back(FileUrl(again));
+  }
+  ASSERT_EQ(Call(ServiceListing(urls)), 0);
+  const auto log = files().AccessLogLines();
+  EXPECT_EQ(log.size(), 300u);
+  EXPECT_EQ(std::count_if(
+                log.begin(), log.end(),
+                [](const std::string& line) { return line.find("/again/") != std::string::npos; }),
+            0);
+  EXPECT_EQ(ReadFile(CachePath("f-0.bin")), "ad f-0.bin");
+  EXPECT_EQ(ReadFile(CachePath("f-299.bin")), "ad f-299.bin");
+  EXPECT_EQ(CacheContents(cacheDir()).size(), 301u) << "300 ads and the list";
+}
+
 // An empty folder text is what the export passes when it cannot work the folder out.
 TEST_F(Download, FailsWithoutACacheFolder) {
   files().WriteFile("a.bin", "an ad");
