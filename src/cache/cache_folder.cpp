@@ -1,6 +1,7 @@
 // The cache folder: staging, the lock, and the durable commits.
 #include "cache/cache_folder.h"
 
+#include <exception>
 #include <string_view>
 #include <utility>
 
@@ -109,13 +110,20 @@ bool CacheFolder::CommitBatch(std::unique_lock<std::mutex>& lock) {
   committing_ = true;
   // The other fetches go on staging into the next batch while this one waits for the disk.
   lock.unlock();
-  const bool ok = CommitFiles(batch);
+  bool ok = false;
+  std::exception_ptr thrown;
+  try {
+    ok = CommitFiles(batch);
+  } catch (...) {
+    thrown = std::current_exception();  // the next commit must not wait for this one for ever
+  }
   lock.lock();
   // Until now these names counted as settled through their keys; from here their final names say
   // so, or (after a failure) nothing does.
   for (const auto& file : batch) pendingKeys_.erase(file.key);
   committing_ = false;
   committed_.notify_all();
+  if (thrown) std::rethrow_exception(thrown);
   return ok;
 }
 

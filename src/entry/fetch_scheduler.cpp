@@ -31,6 +31,8 @@ class Scheduler {
         cache_(cache),
         keyOf_(keyOf),
         settle_(settle) {
+    // Never grown while a worker runs: a started thread always finds its place.
+    threads_.reserve(limit_);
     cache_.OnAbsent([this] { Cleared(tEntry); });
   }
   // No thread outlives the pass's data, on any way out.
