@@ -4,14 +4,18 @@
 #   check_exports.sh windows <RovireZevaDe.dll> [objdump] [options]
 # options: --version V  the version the library and the header must name (default 1.0.0.1)
 #          --header H --cc CC  also check header H with the C compiler CC of the same build
-# Linux: exactly one defined function symbol, RazaRa, and SONAME libRovireZevaDe.so.1.
+#          --no-fortify  a sanitized or unoptimised build: no fortified calls expected
+# Linux: exactly one defined function symbol, RazaRa, and SONAME libRovireZevaDe.so.1; hardened
+# as Debian's hardening-check sees it (stack protector, fortified calls, read-only relocations,
+# immediate binding) and its code built for CET.
 # Windows: exactly one export, RazaRa at ordinal 1; imports from Windows system DLLs only (the
 # compiler's runtime is linked in statically, so the DLL can be copied alone beside a host);
-# a version resource naming the version.
+# a version resource naming the version; ASLR (64-bit addresses on x64), DEP and the stack
+# protector.
 # Header: it compiles as strict C89, names the four results 0 to 3 and the version.
 set -euo pipefail
 
-usage="usage: check_exports.sh linux|windows FILE [objdump] [--version V] [--header H --cc CC]"
+usage="usage: check_exports.sh linux|windows FILE [objdump] [--version V] [--header H --cc CC] [--no-fortify]"
 kind=${1:?$usage}
 file=${2:?$usage}
 shift 2
@@ -19,11 +23,13 @@ objdump=
 expected_version=1.0.0.1
 header=
 cc=
+fortify=1
 while [ $# -gt 0 ]; do
   case $1 in
     --version) expected_version=${2:?$usage}; shift 2 ;;
     --header) header=${2:?$usage}; shift 2 ;;
     --cc) cc=${2:?$usage}; shift 2 ;;
+    --no-fortify) fortify=0; shift ;;
     -*) echo "$usage" >&2; exit 2 ;;
     *) objdump=$1; shift ;;
   esac
@@ -48,6 +54,22 @@ check_linux() {
   if [ "$soname" != "libRovireZevaDe.so.1" ]; then
     fail "SONAME is [$soname], expected [libRovireZevaDe.so.1]"
   fi
+  check_linux_hardening
+}
+
+# Debian 12's crti.o and crtn.o carry no CET note, so the linker drops the library's IBT and
+# SHSTK marks whatever the compiler did; hardening-check's "Control flow integrity" line cannot
+# pass there. That the code itself was built with -fcf-protection shows in the export's first
+# instruction instead.
+check_linux_hardening() {
+  local options=(--nocfprotection) report code
+  command -v hardening-check >/dev/null ||
+    { fail "hardening-check not found (package devscripts; scripts/bootstrap installs it)"; return; }
+  [ "$fortify" -eq 1 ] || options+=(--nofortify)
+  report=$(hardening-check "${options[@]}" "$file" 2>&1) ||
+    fail "hardening-check ${options[*]} failed:$(grep ': no' <<<"$report" | grep -v '(ignored)' | tr '\n' ';')"
+  code=$(objdump -d --disassemble=RazaRa "$file")
+  grep -qw endbr64 <<<"$(sed -n '/<RazaRa>:$/{n;p;q}' <<<"$code")" || fail "RazaRa does not start with endbr64: built without -fcf-protection"
 }
 
 # Windows system DLLs the library may import; anything else (libstdc++-6.dll, libgcc_s_*.dll,
@@ -81,6 +103,7 @@ check_windows() {
   for dll in $imports; do
     system_dll "$dll" || fail "imports $dll, which is not a Windows system DLL"
   done
+  check_windows_hardening "$dump"
   "$objdump" -h "$file" | grep -qw '\.rsrc' || fail "no resource section"
   if ! strings -el "$file" | grep -qx "$expected_version"; then
     fail "no version resource naming $expected_version"
@@ -88,6 +111,22 @@ check_windows() {
   if ! strings -el "$file" | grep -qx "FileVersion"; then
     fail "the version resource has no FileVersion"
   fi
+}
+
+# ASLR and DEP from the PE header; the stack protector from the symbol table, where libssp's
+# __stack_chk_fail (linked in statically) appears only when protected code calls it.
+check_windows_hardening() {
+  local dump=$1 flags flag symbols
+  flags=$(sed -n '/^DllCharacteristics/,/^[A-Z]/p' <<<"$dump")
+  for flag in DYNAMIC_BASE NX_COMPAT; do
+    grep -qw "$flag" <<<"$flags" || fail "DllCharacteristics lack $flag"
+  done
+  if grep -q 'file format pei-x86-64' <<<"$("$objdump" -f "$file")"; then
+    grep -qw HIGH_ENTROPY_VA <<<"$flags" || fail "DllCharacteristics lack HIGH_ENTROPY_VA"
+  fi
+  symbols=$("$objdump" -t "$file")
+  grep -Eq ' _?__stack_chk_fail$' <<<"$symbols" ||
+    fail "no __stack_chk_fail: built without -fstack-protector-strong (or stripped)"
 }
 
 # The header's macros as the compiler sees them, for C hosts that cannot share the tree's enum.

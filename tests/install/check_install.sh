@@ -2,7 +2,8 @@
 # Proves the install.
 #   check_install.sh SOURCE_DIR
 #     Linux: builds the library from SOURCE_DIR into a scratch folder, installs it into a temporary
-#     prefix named only at install time, builds an outside consumer against it twice (CMake
+#     prefix named only at install time, checks the installed library's exports and hardening
+#     (tests/exports/check_exports.sh), builds an outside consumer against it twice (CMake
 #     package, pkg-config) and runs each consumer against the sample ad service.
 #   check_install.sh --windows BUILD_DIR x64|x86 [EMULATOR]
 #     Windows: installs the built mingw tree BUILD_DIR into a temporary prefix and checks the MSVC
@@ -120,6 +121,9 @@ for f in libRovireZevaDe.so libRovireZevaDe.so.1 cmake/RovireZevaDe/RovireZevaDe
 done
 [ -L "$libdir/libRovireZevaDe.so.1" ] || fail "libRovireZevaDe.so.1 is not the SONAME link"
 readelf -d "$libdir/libRovireZevaDe.so.1" | grep -q 'SONAME.*libRovireZevaDe.so.1' || fail "SONAME"
+# The release build's library, fortified calls included, is hardened as the test builds' are.
+bash "$src/tests/exports/check_exports.sh" linux "$libdir/libRovireZevaDe.so.1" ||
+  fail "the installed release library fails the export and hardening checks"
 # pkg-config resolves the .pc file's folders to the install-time prefix.
 pc_libdir=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --variable=libdir RovireZevaDe)
 [ "$(realpath "$pc_libdir")" = "$(realpath "$libdir")" ] || fail "pkg-config libdir is $pc_libdir"
