@@ -105,6 +105,8 @@ const Row kRows[] = {
      2, "failed: -1034 (TLS handshake failure; ", true},
     {"UntrustedCa", [](const TlsFileServer& s) { return s.UntrustedUrl() + "/a.bin"; }, 2,
      "failed: -1031 (TLS certificate not trusted; ", true},
+    {"ClientAuthOnly", [](const TlsFileServer& s) { return s.ClientOnlyUrl() + "/a.bin"; }, 2,
+     "failed: -1031 (TLS certificate not trusted; ", true},
     {"NameMismatch", [](const TlsFileServer& s) { return s.MismatchUrl() + "/a.bin"; }, 2,
      "failed: -1033 (TLS certificate name mismatch; ", true},
     {"HttpToHttps", [](const TlsFileServer& s) { return s.PlainUrl() + "/to-https"; }, 0,

@@ -1,4 +1,4 @@
-// The TLS fixture: certificates from the openssl command, then one nginx with four servers.
+// The TLS fixture: certificates from the openssl command, then one nginx with five servers.
 #ifndef _WIN32
 
 #include "support/tls_file_server.h"
@@ -34,14 +34,15 @@ void MakeCa(const std::string& dir, const std::string& name) {
       " -addext keyUsage=critical,keyCertSign,cRLSign");
 }
 
-// A server certificate dir/name.crt (key dir/name.key) for `altNames`, issued by `ca`.
+// A certificate dir/name.crt (key dir/name.key) for `altNames` and `usage`, issued by `ca`.
 void MakeServer(const std::string& dir, const std::string& name, const std::string& ca,
-                const std::string& altNames) {
+                const std::string& altNames, const std::string& usage = "serverAuth") {
   const std::string base = dir + "/" + name;
   if (!rztest::WriteFile(base + ".ext", "subjectAltName=" + altNames +
                                             "\nbasicConstraints=CA:FALSE\n"
                                             "keyUsage=digitalSignature\n"
-                                            "extendedKeyUsage=serverAuth\n")) {
+                                            "extendedKeyUsage=" +
+                                            usage + "\n")) {
     throw std::runtime_error("cannot write " + base + ".ext");
   }
   Run(std::string(kOpenssl) + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
@@ -67,7 +68,7 @@ std::string TlsFileServer::Unavailable() {
 }
 
 TlsFileServer::Ports TlsFileServer::ChoosePorts() {
-  return {UnusedLoopbackPort(), UnusedLoopbackPort(), UnusedLoopbackPort()};
+  return {UnusedLoopbackPort(), UnusedLoopbackPort(), UnusedLoopbackPort(), UnusedLoopbackPort()};
 }
 
 TlsFileServer::TlsFileServer(const std::string& locations)
@@ -80,11 +81,14 @@ TlsFileServer::TlsFileServer(const Ports& ports, const std::string& locations) :
   MakeServer(dir, "good", "ca", "DNS:localhost,IP:127.0.0.1");
   MakeServer(dir, "mismatch", "ca", "DNS:other.invalid");
   MakeServer(dir, "untrusted", "stranger", "DNS:localhost,IP:127.0.0.1");
+  MakeServer(dir, "client", "ca", "DNS:localhost,IP:127.0.0.1", "clientAuth");
   caFile_ = dir + "/ca.crt";
   // The extra servers share the docroot, which nginx resolves against its prefix.
   const std::string extra = "  server {\n    " + Listen(ports_.mismatch, dir, "mismatch") +
                             "    root docroot;\n  }\n  server {\n    " +
-                            Listen(ports_.untrusted, dir, "untrusted") + "    root docroot;\n  }\n";
+                            Listen(ports_.untrusted, dir, "untrusted") +
+                            "    root docroot;\n  }\n  server {\n    " +
+                            Listen(ports_.clientOnly, dir, "client") + "    root docroot;\n  }\n";
   nginx_ = std::make_unique<NginxServer>(Listen(ports_.good, dir, "good") + locations, extra);
 }
 
@@ -101,6 +105,9 @@ std::string TlsFileServer::MismatchUrl() const {
 }
 std::string TlsFileServer::UntrustedUrl() const {
   return "https://localhost:" + std::to_string(ports_.untrusted);
+}
+std::string TlsFileServer::ClientOnlyUrl() const {
+  return "https://localhost:" + std::to_string(ports_.clientOnly);
 }
 std::string TlsFileServer::PlainUrl() const {
   return "http://localhost:" + std::to_string(nginx_->port());

@@ -1,8 +1,9 @@
-// nginx over TLS as a test fixture: a test CA made at set-up with the openssl command, and three
+// nginx over TLS as a test fixture: a test CA made at set-up with the openssl command, and four
 // TLS servers beside the plain one, all on loopback and serving one docroot:
 //   good      - a certificate from the test CA for "localhost" and 127.0.0.1;
 //   mismatch  - from the test CA, but for "other.invalid" only;
-//   untrusted - for "localhost", from a second CA that nothing trusts.
+//   untrusted - for "localhost", from a second CA that nothing trusts;
+//   clientOnly - from the test CA for "localhost", but for client authentication only.
 // The test CA's PEM file is what a client must trust (SSL_CERT_FILE on Linux, the ROOT store on
 // Windows). Linux only; the Windows build compiles none of it.
 #pragma once
@@ -32,7 +33,7 @@ class TlsFileServer {
   // The ports the TLS servers will listen on, chosen before nginx starts so that `locations`
   // can name them.
   struct Ports {
-    std::uint16_t good, mismatch, untrusted;
+    std::uint16_t good, mismatch, untrusted, clientOnly;
   };
   static Ports ChoosePorts();
   explicit TlsFileServer(const Ports& ports, const std::string& locations = "");
@@ -42,6 +43,7 @@ class TlsFileServer {
   std::string GoodIpUrl() const;  // by 127.0.0.1
   std::string MismatchUrl() const;
   std::string UntrustedUrl() const;
+  std::string ClientOnlyUrl() const;
   std::string PlainUrl() const;  // "http://localhost:PORT"
 
   const std::string& CaFile() const { return caFile_; }

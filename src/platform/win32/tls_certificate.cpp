@@ -38,6 +38,7 @@ TlsFailure FailureOf(long code) {
     case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT):
     case static_cast<unsigned long>(CERT_E_CHAINING):
     case static_cast<unsigned long>(CERT_E_UNTRUSTEDTESTROOT):
+    case static_cast<unsigned long>(CERT_E_WRONG_USAGE):
     case static_cast<unsigned long>(CRYPT_E_REVOKED):
     case static_cast<unsigned long>(TRUST_E_CERT_SIGNATURE):
     case static_cast<unsigned long>(SEC_E_UNTRUSTED_ROOT):
@@ -55,8 +56,15 @@ TlsFailure CheckServerCertificate(CtxtHandle& context, const std::wstring& name,
   const std::unique_ptr<const CERT_CONTEXT, CertContextFree> cert(remote);
   if (queried != SEC_E_OK || !cert) return Failed(TlsFailure::kUntrusted, code, queried);
 
+  // Built for server authentication, as WinHTTP builds it: a leaf (or CA) whose extended key usage
+  // leaves that out, such as a client certificate, is no server's identity.
+  char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+  char* usages[] = {serverAuth};
   CERT_CHAIN_PARA chainPara{};
   chainPara.cbSize = sizeof chainPara;
+  chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+  chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+  chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   const CERT_CHAIN_CONTEXT* built = nullptr;
   if (!CertGetCertificateChain(nullptr, cert.get(), nullptr, cert->hCertStore, &chainPara,
                                CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr, &built)) {
@@ -81,6 +89,9 @@ TlsFailure CheckServerCertificate(CtxtHandle& context, const std::wstring& name,
     }
     if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
       return Failed(TlsFailure::kUntrusted, code, CERT_E_UNTRUSTEDROOT);
+    }
+    if ((trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
+      return Failed(TlsFailure::kUntrusted, code, CERT_E_WRONG_USAGE);
     }
     return Failed(TlsFailure::kUntrusted, code, CERT_E_CHAINING);
   }

@@ -1,5 +1,6 @@
 // The check of a TLS server's certificate on Windows: the chain built by the system's chain
-// engine and judged by its own trust status, then the SSL policy for the server's name.
+// engine for server authentication and judged by its own trust status, then the SSL policy for
+// the server's name.
 // Revocation is best effort: a revoked certificate fails, an unreachable CRL or OCSP server does
 // not. Shared by the Schannel session only.
 #pragma once
