@@ -70,11 +70,19 @@ class OutputFile {
   std::FILE* file_ = nullptr;
 };
 
+// The fixed progress text when the total is unknown ("file smaller than 3842b, cannot work out
+// the download percentage!"), in UTF-8 like every other line.
+constexpr std::string_view kUnknownLengthText =
+    "\xE6\x96\x87\xE4\xBB\xB6\xE5\xA4\xA7\xE5\xB0\x8F\xE5\xB0\x8F\xE4\xBA\x8E"
+    "3842b"
+    "\xEF\xBC\x8C\xE6\x97\xA0\xE6\xB3\x95\xE8\xAE\xA1\xE7\xAE\x97\xE4\xB8\x8B"
+    "\xE8\xBD\xBD\xE7\x99\xBE\xE5\x88\x86\xE6\xAF\x94!";
+
 // One progress line: the whole-number percentage and "%", or the fixed text when the total is
 // unknown.
 void ReportProgress(std::int64_t byteCount, std::int32_t expectedTotal) {
   if (expectedTotal == 0) {
-    platform::DebugOutput(platform::UnknownLengthProgressText());
+    platform::DebugOutput(kUnknownLengthText);
     return;
   }
   const std::int64_t percent = byteCount * 100 / expectedTotal;

@@ -6,10 +6,7 @@
 
 namespace rz::platform {
 
+// One line of UTF-8 text, on both platforms.
 void DebugOutput(std::string_view text);
-
-// The fixed progress text for a response of unknown length, in the platform's 8-bit encoding
-// (GBK bytes on Windows, UTF-8 on Linux).
-std::string_view UnknownLengthProgressText();
 
 }  // namespace rz::platform

@@ -33,6 +33,4 @@ void DebugOutput(std::string_view text) {
   }
 }
 
-std::string_view UnknownLengthProgressText() { return "文件大小小于3842b，无法计算下载百分比!"; }
-
 }  // namespace rz::platform
