@@ -1,7 +1,6 @@
 #include "download/proxy_tunnel.h"
 
 #include <array>
-#include <vector>
 
 #include "download/request_builder.h"
 #include "download/response_header.h"
@@ -21,15 +20,12 @@ Status ComposeConnectRequest(const std::string& host, std::int32_t port, const P
   std::string composed = "CONNECT " + authority + " HTTP/1.1" + kCrLf;
   composed.append("Host: ").append(authority).append(kCrLf);
   if (proxy.hasCredentials) {
-    const std::string joined = proxy.user + ":" + proxy.password;
-    if (joined.size() > kMaxAnswerBytes) return kCredentialsTooLong;
-    std::vector<char> encoded(joined.size() / 3 * 4 + 12, '\0');
-    if (Base64Encode(reinterpret_cast<const unsigned char*>(joined.data()),
-                     static_cast<std::int32_t>(joined.size()), encoded.data(),
-                     static_cast<std::int32_t>(encoded.size())) < 1) {
-      return kCredentialsTooLong;
+    std::string token;
+    if (const Status encoded = BasicCredentials(proxy.user, proxy.password, token);
+        encoded != kOk) {
+      return encoded;
     }
-    composed.append("Proxy-Authorization: Basic ").append(encoded.data()).append(kCrLf);
+    composed.append("Proxy-Authorization: Basic ").append(token).append(kCrLf);
   }
   composed.append(kCrLf);
   request.swap(composed);

@@ -8,8 +8,9 @@
 namespace rz {
 namespace {
 
-constexpr std::size_t kRequestBytes = 4096;  // the request with its terminating NUL
-constexpr std::int32_t kCredentialsBytes = 128;
+// The request with its terminating NUL. A proxy's credentials line comes on top: it has a bound
+// of its own, and a long token must not cost the URL its room.
+constexpr std::size_t kRequestBytes = 4096;
 constexpr char kCrLf[] = "\r\n";
 
 // The decimal value at the start of `text` as strtol reads it (white space, sign, digits, 0 when
@@ -119,6 +120,26 @@ Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::
   return kOk;
 }
 
+Status BasicCredentials(std::string_view user, std::string_view password, std::string& token) {
+  if (user.size() + 1 + password.size() > kMaxCredentialsBytes) return kCredentialsTooLong;
+  try {
+    std::string joined;
+    joined.reserve(user.size() + 1 + password.size());
+    joined.append(user).append(":").append(password);
+    std::string encoded((joined.size() + 2) / 3 * 4 + 4, '\0');
+    const std::int32_t written =
+        Base64Encode(reinterpret_cast<const unsigned char*>(joined.data()),
+                     static_cast<std::int32_t>(joined.size()), encoded.data(),
+                     static_cast<std::int32_t>(encoded.size()));
+    if (written < 1) return kCredentialsTooLong;
+    encoded.resize(static_cast<std::size_t>(written));
+    token.swap(encoded);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kNoMemory;
+  }
+}
+
 Status ComposeRequest(const RequestFields& fields, const char* target, std::int32_t offset,
                       std::string& request) {
   try {
@@ -160,17 +181,14 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
         composed.append(":").append(std::to_string(fields.port));
       composed.append(kCrLf);
     }
+    std::size_t credentialsLine = 0;
     if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {
-      const std::string joined = std::string(fields.proxyUser) + ":" + fields.proxyPassword;
-      if (joined.size() > static_cast<std::size_t>(INT32_MAX)) {
-        return kCredentialsTooLong;
-      }
-      char encoded[kCredentialsBytes] = {};
-      if (Base64Encode(reinterpret_cast<const unsigned char*>(joined.data()),
-                       static_cast<std::int32_t>(joined.size()), encoded, kCredentialsBytes) < 1) {
-        return kCredentialsTooLong;
-      }
-      composed.append("Proxy-authorization: Basic ").append(encoded).append(kCrLf);
+      std::string token;
+      const Status encoded = BasicCredentials(fields.proxyUser, fields.proxyPassword, token);
+      if (encoded != kOk) return encoded;
+      const std::size_t before = composed.size();
+      composed.append("Proxy-authorization: Basic ").append(token).append(kCrLf);
+      credentialsLine = composed.size() - before;
     }
     if (offset > 0) {
       composed.append("Range: bytes=").append(std::to_string(offset)).append("-").append(kCrLf);
@@ -179,7 +197,7 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
       }
     }
     composed.append(kCrLf);
-    if (composed.size() + 1 > kRequestBytes) {
+    if (composed.size() - credentialsLine + 1 > kRequestBytes) {
       return kRequestTooLong;
     }
     request.swap(composed);

@@ -2,8 +2,10 @@
 // Basic credentials and a resume range; also the base64 and URL splitting it needs. Text only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "download/status_codes.h"
 
@@ -21,9 +23,18 @@ struct RequestFields {
   std::int32_t defaultPort = 80;  // the scheme's own port: 443 for https
 };
 
+// The most bytes a proxy's credentials may hold, user and password joined by ':'. Bearer tokens
+// used as passwords run to several KiB.
+inline constexpr std::size_t kMaxCredentialsBytes = 16 * 1024;
+
+// The token of a proxy's Basic credentials, base64 of "user:password", for the proxy form's and
+// the tunnel's request alike. kOk, or kCredentialsTooLong past kMaxCredentialsBytes.
+Status BasicCredentials(std::string_view user, std::string_view password, std::string& token);
+
 // The request text HttpDownloader::SendRequest sends for these fields, target and offset. kOk,
 // kNoMemory, kMissingArgument, kCredentialsTooLong, or kRequestTooLong (the request would not fit
-// 4096 bytes with its NUL); `request` changes on kOk only.
+// 4096 bytes with its NUL, its Proxy-authorization line not counted); `request` changes on kOk
+// only.
 Status ComposeRequest(const RequestFields& fields, const char* target, std::int32_t offset,
                       std::string& request);
 

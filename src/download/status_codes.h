@@ -29,7 +29,7 @@ enum StatusCode : Status {
   kBadTarget = -803,
   // The request went out only in part. SendRequest.
   kPartialSend = -804,
-  // The proxy credentials do not fit their 128-byte base64 buffer (more than 93 bytes joined).
+  // The proxy credentials, user and password joined by ':', are longer than 16 KiB.
   kCredentialsTooLong = -805,
   // The local file cannot be opened. ReceiveToFile.
   kFileOpenFailed = -806,

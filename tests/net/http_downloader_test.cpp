@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 
+#include "download/request_builder.h"
 #include "support/cannot_run.h"
 #include "support/script_server.h"
 #include "support/tinyproxy_server.h"
@@ -103,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HttpDownloaderRefusedRequest, NothingGoesOutWhenTheRequestCannotBeComposed) {
   ScriptServer server(Script().Hold(seconds(5)));
   const std::string longTarget = "/" + std::string(5000, 'x');
-  const std::string user(94, 'u');
+  const std::string user(kMaxCredentialsBytes, 'u');  // one past the bound with its ':'
   struct {
     const char* target;
     const char* proxyUser;

@@ -92,20 +92,24 @@ INSTANTIATE_TEST_SUITE_P(
                     "Proxy-authorization: Basic dXNlcjpwYXNz\r\nRange: bytes=42-\r\n\r\n"}),
     CaseName);
 
-TEST(ComposeRequest, JoinedCredentialsOf93BytesFitAnd94DoNot) {
+// A token as password fits: the credentials line has a bound of its own, outside the 4096 bytes.
+TEST(ComposeRequest, JoinedCredentialsFit16KiBAndNoMore) {
   RequestFields fields{"proxy.test", "/f"};
   const std::string user(50, 'u');
-  const std::string password93(42, 'p');  // 50 + ":" + 42 = 93
-  const std::string password94(43, 'p');
+  const std::string passwordFits(kMaxCredentialsBytes - 51, 'p');
+  const std::string passwordTooLong(kMaxCredentialsBytes - 50, 'p');
   fields.proxyUser = user.c_str();
   std::string request;
 
-  fields.proxyPassword = password93.c_str();
+  fields.proxyPassword = passwordFits.c_str();
   ASSERT_EQ(ComposeRequest(fields, "/f", 0, request), kOk);
-  EXPECT_NE(request.find("Proxy-authorization: Basic "), std::string::npos);
+  std::string token;
+  ASSERT_EQ(BasicCredentials(user, passwordFits, token), kOk);
+  EXPECT_EQ(token.size(), (kMaxCredentialsBytes + 2) / 3 * 4);
+  EXPECT_NE(request.find("Proxy-authorization: Basic " + token + "\r\n"), std::string::npos);
 
   std::string untouched = "before";
-  fields.proxyPassword = password94.c_str();
+  fields.proxyPassword = passwordTooLong.c_str();
   EXPECT_EQ(ComposeRequest(fields, "/f", 0, untouched), kCredentialsTooLong);
   EXPECT_EQ(untouched, "before");
 }
