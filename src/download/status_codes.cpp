@@ -22,6 +22,7 @@ const char* StatusMeaning(Status status) {
     case kFileWriteFailed: return "local file write failed";
     case kRequestTooLong: return "request does not fit its buffer";
     case kStoppedByCallback: return "stopped by a callback";
+    case kUnsafeUrl: return "URL or redirect Location holds a control character";
     case kRedirected: return "server redirected";
     case kTooManyRedirects: return "more than 10 redirects";
     case kRedirectRefused: return "redirect cannot be followed";

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "download/wire_url.h"
 #include "entry/results.h"
 #include "platform/debug_output.h"
 #include "platform/last_error.h"
@@ -35,7 +36,7 @@ std::string Concerning(std::string_view stage, std::string_view what) {
 }
 
 std::string Concerning(std::string_view stage, std::string_view url, std::string_view name) {
-  std::string line = Concerning(stage, url);
+  std::string line = Concerning(stage, ShownUrl(url));
   line.append(" -> ");
   Append(line, name);
   return line;
@@ -99,9 +100,9 @@ void RoutesChosen(std::string_view description) {
 void Redirected(int status, std::string_view from, std::string_view to) {
   std::string line = Concerning("redirect", std::to_string(status));
   line.append(" ");
-  Append(line, from);
+  Append(line, ShownUrl(from));
   line.append(" -> ");
-  Append(line, to);
+  Append(line, ShownUrl(to));
   Emit(line);
 }
 
@@ -130,11 +131,11 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status,
 }
 
 void EntryRefused(std::string_view entry, std::string_view why) {
-  StageFailed("download", entry, why);
+  StageFailed("download", ShownUrl(entry), why);
 }
 
 void QueryFailed(std::string_view serviceUrl, std::string_view why) {
-  StageFailed("query", serviceUrl.empty() ? "(no service URL)" : serviceUrl, why);
+  StageFailed("query", serviceUrl.empty() ? "(no service URL)" : ShownUrl(serviceUrl), why);
 }
 
 void SaveFailed(std::string_view path, std::string_view why) { StageFailed("save", path, why); }

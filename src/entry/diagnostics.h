@@ -3,7 +3,8 @@
 // starts, a fetch resumes, the call ends). Nothing is written per chunk beyond the receiver's
 // progress line, and on Linux nothing at all unless RAZARA_DEBUG is set.
 //
-// Every line starts with "RazaRa: ", so that a reader can tell them from the progress lines:
+// A URL is shown without its user-info, its control characters as %XX. Every line starts with
+// "RazaRa: ", so that a reader can tell them from the progress lines:
 //   RazaRa: downloads go direct (no proxy set)
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
@@ -15,6 +16,8 @@
 //           errno 111: Connection refused)                               [one line]
 //   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -809 (server refused the response;
 //           through proxy 10.0.0.1:3128, which answered 407)                [one line]
+//   RazaRa: download http://h/a%0D%0AX:y/b.mp4 failed: the URL holds a control character (0x0D
+//           at byte 10); nothing was sent                                   [one line]
 //   RazaRa: query http://h/AdService.asmx failed: exchange failed (curl: ...)
 //   RazaRa: save /opt/host/Tavrin/RazaRa/FileList.xml failed: cannot be written (errno 28: ...)
 //   RazaRa: result 2 (a listed file could not be downloaded)

@@ -2,6 +2,7 @@
 #include "entry/download_pass.h"
 
 #include <cctype>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,12 +10,12 @@
 #include "cache/cache_folder.h"
 #include "cache/cache_paths.h"
 #include "download/route.h"
+#include "download/wire_url.h"
 #include "entry/diagnostics.h"
 #include "entry/fetch.h"
 #include "entry/fetch_scheduler.h"
 #include "platform/file_system.h"
 #include "platform/system_proxy.h"
-#include "platform/url_crack.h"
 
 namespace rz {
 namespace {
@@ -56,11 +57,17 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
                  const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
-  platform::CrackedUrl parts;
-  if (!platform::CrackUrl(requestUrl, parts)) return Refused(entry, "the URL cannot be split");
-  if (parts.host.empty() || parts.host.size() > kMaxPathBytes) {
-    return Refused(entry, "no host name, or one longer than 259 bytes");
+  WireUrl parts;
+  const Status taken = TakeApart(requestUrl, parts);
+  const std::size_t at = ControlCharacterAt(entry);
+  if (taken == kUnsafeUrl && at < entry.size()) {
+    char code[8] = {};
+    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(entry[at]));
+    return Refused(entry, "the URL holds a control character (" + std::string(code) + " at byte " +
+                              std::to_string(at) + "); nothing was sent");
   }
+  if (taken != kOk) return Refused(entry, "the URL cannot be split");
+  if (parts.host.size() > kMaxPathBytes) return Refused(entry, "a host name longer than 259 bytes");
 
   // The file name is everything after the last '/' from the host on, query text included.
   const std::size_t slash = requestUrl.rfind('/');

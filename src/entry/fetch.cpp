@@ -6,20 +6,16 @@
 #include "download/http_downloader.h"
 #include "download/route.h"
 #include "download/url_reference.h"
+#include "download/wire_url.h"
 #include "entry/diagnostics.h"
-#include "platform/url_crack.h"
 
 namespace rz {
 namespace {
 
 // Where one request goes: its server, and the route there.
 struct Where {
-  std::string host;  // an IPv6 literal with its brackets, as the Host line writes it
-  std::int32_t port = 0;
-  std::string target;
-  bool tls = false;
+  WireUrl wire;
   Route route;
-  std::string absoluteUrl;  // the proxy form's request target
 };
 
 // A redirect as the server sent it.
@@ -28,42 +24,13 @@ struct Redirect {
   std::string location;
 };
 
-// What the request line asks for: the path with any query after it, "/" when the URL has no
-// path. Servers must take the whole URL as well, yet several in common use refuse it or look for
-// it as a path.
-std::string RequestTarget(const std::string& url, const platform::CrackedUrl& parts) {
-  std::string target = url.substr(parts.pathOffset);
-  if (target.empty() || target[0] != '/') target.insert(0, "/");
-  return target;
-}
-
-// The absolute URL a proxy is asked for: the URL, its spaces made '+' as the direct form makes
-// them in the path.
-std::string AbsoluteUrl(std::string url) {
-  for (char& c : url) {
-    if (c == ' ') c = '+';
-  }
-  return url;
-}
-
-// False for a URL that cannot be split or names no host. User-info in the URL is never sent:
-// only the host and port are taken from the authority.
-bool Locate(const std::string& url, const platform::SystemProxySettings& proxies, Where& where) {
-  platform::CrackedUrl parts;
-  if (!platform::CrackUrl(url, parts) || parts.host.empty()) return false;
-  where.host = parts.host;
-  // An IPv6 literal is written in brackets in the Host line, and a cracker that reports it
-  // without them gets them back here.
-  if (where.host.find(':') != std::string::npos && where.host[0] != '[') {
-    where.host = "[" + where.host + "]";
-  }
-  where.tls = SchemeOf(url) == "https";
-  // An empty port ("host:/") is the scheme's own; the downloader takes 0 as 80.
-  where.port = where.tls && parts.port == 0 ? 443 : parts.port;
-  where.target = RequestTarget(url, parts);
-  where.route = RouteFor(proxies, where.tls ? "https" : "http", where.host);
-  where.absoluteUrl = AbsoluteUrl(url);
-  return true;
+// kOk, or why no request may go out for `url`: kUnsafeUrl or kBadTarget (it cannot be split).
+// User-info is never sent: the host and port are the authority's, and the proxy's URL goes
+// without it.
+Status Locate(const std::string& url, const platform::SystemProxySettings& proxies, Where& where) {
+  if (const Status taken = TakeApart(url, where.wire); taken != kOk) return taken;
+  where.route = RouteFor(proxies, where.wire.tls ? "https" : "http", where.wire.host);
+  return kOk;
 }
 
 // One request for the staged file from `offset` on. Every step runs in order and a failed one
@@ -74,17 +41,18 @@ Status Request(const Where& where, const std::string& stagedPath, bool canStage,
   // http through a proxy asks it for the absolute URL; https asks it for a tunnel, and TLS then
   // runs end to end, so the proxy never sees the request.
   const bool proxyForm = where.route.kind == RouteKind::kProxyForm;
-  HttpDownloader downloader(proxyForm ? where.route.proxy.host.c_str() : where.host.c_str(),
-                            proxyForm ? where.route.proxy.port : where.port, stagedPath.c_str());
+  const WireUrl& wire = where.wire;
+  HttpDownloader downloader(proxyForm ? where.route.proxy.host.c_str() : wire.host.c_str(),
+                            proxyForm ? where.route.proxy.port : wire.port, stagedPath.c_str());
   if (proxyForm) {
-    downloader.proxyTargetUrl = where.absoluteUrl.c_str();
+    downloader.proxyTargetUrl = wire.absolute.c_str();
     if (where.route.proxy.hasCredentials) {
       downloader.proxyUser = where.route.proxy.user.c_str();
       downloader.proxyPassword = where.route.proxy.password.c_str();
     }
   }
   if (where.route.kind == RouteKind::kTunnel) downloader.tunnelProxy = &where.route.proxy;
-  downloader.useTls = where.tls;
+  downloader.useTls = wire.tls;
   downloader.reportRedirects = true;
   if (offset > 0) downloader.ifRange = part.validator().c_str();
   if (canStage) {
@@ -96,7 +64,7 @@ Status Request(const Where& where, const std::string& stagedPath, bool canStage,
   // connection that was never made, which ends the fetch there. A TLS session that failed stays
   // under the connection, so nothing goes out in plain text.
   Status status = downloader.Connect();
-  if (status >= 0) status = downloader.SendRequest(where.target.c_str(), offset);
+  if (status >= 0) status = downloader.SendRequest(wire.target.c_str(), offset);
   if (status == kOk && !canStage) status = kFileOpenFailed;
   if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
   const Status closed = downloader.Disconnect();
@@ -125,13 +93,18 @@ Status Attempt(const platform::SystemProxySettings& proxies, const std::string& 
   std::string url = entryUrl;
   for (int followed = 0;; ++followed) {
     Where where;
-    if (!Locate(url, proxies, where)) return kRedirectRefused;
+    if (const Status located = Locate(url, proxies, where); located != kOk) {
+      // The entry's own URL was split before its fetch began: one that cannot be is a hop's.
+      return located == kBadTarget ? kRedirectRefused : located;
+    }
     Redirect redirect;
     const Status status = Request(where, stagedPath, canStage, part, offset, redirect, proxy);
     if (status != kRedirected) return status;
     if (followed == kMaxRedirects) return kTooManyRedirects;
     std::string next = ResolveReference(url, redirect.location);
     diag::Redirected(redirect.status, url, next.empty() ? redirect.location : next);
+    // The Location as sent, not only what it resolves to: a fragment is dropped there.
+    if (ControlCharacterAt(redirect.location) != std::string::npos) return kUnsafeUrl;
     if (next.empty() || !MayRedirect(url, next)) return kRedirectRefused;
     url.swap(next);
   }

@@ -283,6 +283,11 @@ std::vector<Row> Rows() {
           .Result(2)
           .FileConnections(1),
       Row("RedirectWithoutLocation").Serving(Serves(HttpResponse(302, "x"))).Result(2),
+      // The hop is refused before it is asked for, whatever the control character would do.
+      Row("LocationWithAControlCharacter")
+          .Serving(Redirects(302, "/a.bin", "/b.bin\nX-Injected: yes"))
+          .Result(2)
+          .FileConnections(1),
       Row("Status300IsNotFollowed")
           .Serving(Redirects(300, "/a.bin", "/b.bin"))
           .Result(2)
