@@ -3,6 +3,8 @@
 #include <cctype>
 
 #include "download/ascii_text.h"
+#include "download/request_builder.h"
+#include "download/wire_url.h"
 
 namespace rz {
 namespace {
@@ -86,16 +88,36 @@ bool AnyEntry(std::string_view list, std::string_view separators, Each each) {
 
 }  // namespace
 
-bool ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) {
+std::string ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) {
   text = Trimmed(text);
+  if (text.empty()) return "empty";
+  if (ControlCharacterAt(text) != std::string_view::npos) return "it holds a control character";
   const std::size_t scheme = text.find("://");
-  if (scheme != std::string_view::npos) {
-    if (!EqualsIgnoreCase(text.substr(0, scheme), "http")) return false;
+  if (scheme != std::string_view::npos && scheme < text.find('/')) {
+    const std::string_view name = text.substr(0, scheme);
+    if (!EqualsIgnoreCase(name, "http")) {
+      const bool plain = name.find_first_not_of(
+                             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                             "0123456789+-.") == std::string_view::npos;
+      return plain && !name.empty() ? "unsupported scheme " + std::string(name)
+                                    : std::string("cannot be parsed");
+    }
     text.remove_prefix(scheme + 3);
   }
-  text = text.substr(0, text.find('/'));
+  // The authority ends at the first '/', '?' or '#'; an '@' after it means one of those stood
+  // unencoded in the credentials, and the host read would be part of the password.
+  const std::size_t authorityEnd = text.find_first_of("/?#");
+  if (authorityEnd != std::string_view::npos &&
+      text.find('@', authorityEnd) != std::string_view::npos) {
+    return "cannot be parsed: a '/', '?' or '#' in the user name or password must be "
+           "percent-encoded";
+  }
+  text = text.substr(0, authorityEnd);
   ProxyServer parsed;
   const std::size_t at = text.rfind('@');
+  if (at != text.find('@')) {
+    return "cannot be parsed: an '@' in the user name or password must be percent-encoded";
+  }
   if (at != std::string_view::npos) {
     const std::string_view credentials = text.substr(0, at);
     const std::size_t colon = credentials.find(':');
@@ -104,36 +126,38 @@ bool ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) 
     if (colon != std::string_view::npos) {
       parsed.password = PercentDecoded(credentials.substr(colon + 1));
     }
+    if (parsed.user.size() + 1 + parsed.password.size() > kMaxCredentialsBytes) {
+      return "credentials longer than 16 KiB";
+    }
     text.remove_prefix(at + 1);
   }
   std::size_t portColon = std::string_view::npos;
   if (!text.empty() && text.front() == '[') {
     const std::size_t close = text.find(']');
-    if (close == std::string_view::npos) return false;
+    if (close == std::string_view::npos) return "cannot be parsed: an IPv6 address without its ']'";
     if (close + 1 < text.size()) {
-      if (text[close + 1] != ':') return false;
+      if (text[close + 1] != ':') return "cannot be parsed: text after the IPv6 address";
       portColon = close + 1;
     }
   } else {
     portColon = text.find(':');
   }
   parsed.host = std::string(text.substr(0, portColon));
+  if (parsed.host.empty() || parsed.host == "[]") return "no host";
   parsed.port = defaultPort;
-  if (portColon != std::string_view::npos) {
+  // An empty port ("host:") is the default, as curl takes it.
+  if (portColon != std::string_view::npos && portColon + 1 < text.size()) {
     const std::string_view digits = text.substr(portColon + 1);
-    if (digits.empty() || digits.size() > 5) return false;
     std::int32_t port = 0;
     for (const char c : digits) {
-      if (c < '0' || c > '9') return false;
+      if (c < '0' || c > '9' || port > 65535) return "bad port (not a number from 1 to 65535)";
       port = port * 10 + (c - '0');
     }
     parsed.port = port;
   }
-  if (parsed.host.empty() || parsed.host == "[]" || parsed.port < 1 || parsed.port > 65535) {
-    return false;
-  }
+  if (parsed.port < 1 || parsed.port > 65535) return "bad port (not a number from 1 to 65535)";
   out = parsed;
-  return true;
+  return std::string();
 }
 
 bool NoProxyMatches(std::string_view list, std::string_view host) {
@@ -167,8 +191,11 @@ Route RouteFor(const platform::SystemProxySettings& settings, std::string_view s
   if (server.empty()) return route;
   const bool bypassed = settings.overrideList ? OverrideMatches(settings.bypass, host)
                                               : NoProxyMatches(settings.bypass, host);
-  if (bypassed || !ParseProxyServer(server, settings.defaultPort, route.proxy)) {
-    route.proxy = ProxyServer{};
+  if (bypassed) return route;
+  const std::string why = ParseProxyServer(server, settings.defaultPort, route.proxy);
+  if (!why.empty()) {
+    route.kind = RouteKind::kUnusable;
+    route.unusable = (secure ? settings.httpsSource : settings.httpSource) + ": " + why;
     return route;
   }
   route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
@@ -182,11 +209,13 @@ std::string DescribeRoutes(const platform::SystemProxySettings& settings) {
     if (server.empty()) return;
     if (!line.empty()) line += "; ";
     ProxyServer proxy;
-    line += std::string(scheme) + " through proxy ";
-    line += ParseProxyServer(server, settings.defaultPort, proxy)
-                ? proxy.Name() + (proxy.hasCredentials ? " with credentials" : "")
-                : "(unusable, so direct)";
-    line += " (" + source + ")";
+    const std::string why = ParseProxyServer(server, settings.defaultPort, proxy);
+    if (!why.empty()) {
+      line += std::string(scheme) + " nowhere: " + source + " cannot be used (" + why + ")";
+      return;
+    }
+    line += std::string(scheme) + " through proxy " + proxy.Name();
+    line += (proxy.hasCredentials ? " with credentials" : "") + std::string(" (") + source + ")";
   };
   describe("http", settings.forHttp, settings.httpSource);
   describe("https", settings.forHttps, settings.httpsSource);

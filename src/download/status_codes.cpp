@@ -23,6 +23,7 @@ const char* StatusMeaning(Status status) {
     case kRequestTooLong: return "request does not fit its buffer";
     case kStoppedByCallback: return "stopped by a callback";
     case kUnsafeUrl: return "URL or redirect Location holds a control character";
+    case kProxyUnusable: return "proxy setting cannot be used";
     case kRedirected: return "server redirected";
     case kTooManyRedirects: return "more than 10 redirects";
     case kRedirectRefused: return "redirect cannot be followed";

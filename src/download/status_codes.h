@@ -18,7 +18,7 @@ enum StatusCode : Status {
   // The socket library's clean-up failed (Close, Disconnect), or Base64Encode ran out of capacity.
   kPlatformCleanupFailed = -1,
 
-  // ---- Downloader level: -801 .. -814 ----
+  // ---- Downloader level: -801 .. -815 ----
   // Memory for a working object or text was not available. Connect, SendRequest, SplitUrl.
   kNoMemory = -801,
   // A required argument is missing: ReceiveToFile without a file path; SplitUrl with a null
@@ -56,6 +56,9 @@ enum StatusCode : Status {
   // A URL holds a control character (0x00-0x1F or 0x7F): an entry's, or a redirect's Location.
   // Nothing is sent for it. The fetch.
   kUnsafeUrl = -814,
+  // The system's proxy setting for the URL's scheme cannot be used (another scheme than http, a
+  // bad port, a value that does not parse). Nothing is sent, and never directly. The fetch.
+  kProxyUnusable = -815,
 
   // ---- Redirects: -821 .. -823 ----
   // Not a failure of its own: the server answered 301, 302, 303, 307 or 308 with a Location, kept

@@ -107,7 +107,7 @@ void Redirected(int status, std::string_view from, std::string_view to) {
 }
 
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
-                    std::string_view proxy, int proxyStatus) {
+                    std::string_view proxy, int proxyStatus, std::string_view proxyUnusable) {
   std::string line = Concerning("download", url, name);
   line.append(" failed: ")
       .append(std::to_string(status))
@@ -125,6 +125,10 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status,
     line.append("; through proxy ");
     Append(line, proxy);
     if (proxyStatus != 0) line.append(", which answered ").append(std::to_string(proxyStatus));
+  }
+  if (!proxyUnusable.empty()) {
+    line.append("; ");
+    Append(line, proxyUnusable);
   }
   line.append(")");
   Emit(line);

@@ -16,6 +16,8 @@
 //           errno 111: Connection refused)                               [one line]
 //   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -809 (server refused the response;
 //           through proxy 10.0.0.1:3128, which answered 407)                [one line]
+//   RazaRa: download http://h/a.mp4 -> a.mp4 failed: -815 (proxy setting cannot be used;
+//           http_proxy: unsupported scheme socks5)                       [one line]
 //   RazaRa: download http://h/a%0D%0AX:y/b.mp4 failed: the URL holds a control character (0x0D
 //           at byte 10); nothing was sent                                   [one line]
 //   RazaRa: query http://h/AdService.asmx failed: exchange failed (curl: ...)
@@ -45,9 +47,11 @@ void Redirected(int status, std::string_view from, std::string_view to);
 
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
 // Through a proxy, `proxy` names it ("host:port") and `proxyStatus` is the HTTP status it
-// answered with, 0 when it answered none.
+// answered with, 0 when it answered none. `proxyUnusable` says which proxy setting could not be
+// used, and why.
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
-                    std::string_view proxy = {}, int proxyStatus = 0);
+                    std::string_view proxy = {}, int proxyStatus = 0,
+                    std::string_view proxyUnusable = {});
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
 

@@ -93,7 +93,9 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
   diag::FetchStarting(requestUrl, fileName);
   ProxyUse proxy;
   const Status fetched = Fetch(cache, proxies, requestUrl, fileName, localPath, proxy);
-  if (fetched != kOk) diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status);
+  if (fetched != kOk) {
+    diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status, proxy.why);
+  }
   return fetched == kOk;
 }
 

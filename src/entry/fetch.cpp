@@ -24,13 +24,17 @@ struct Redirect {
   std::string location;
 };
 
-// kOk, or why no request may go out for `url`: kUnsafeUrl or kBadTarget (it cannot be split).
-// User-info is never sent: the host and port are the authority's, and the proxy's URL goes
-// without it.
-Status Locate(const std::string& url, const platform::SystemProxySettings& proxies, Where& where) {
+// kOk, or why no request may go out for `url`: kUnsafeUrl, kBadTarget (it cannot be split), or
+// kProxyUnusable with the setting's reason in `proxy`. User-info is never sent: the host and port
+// are the authority's, and the proxy's URL goes without it.
+Status Locate(const std::string& url, const platform::SystemProxySettings& proxies, Where& where,
+              ProxyUse& proxy) {
   if (const Status taken = TakeApart(url, where.wire); taken != kOk) return taken;
   where.route = RouteFor(proxies, where.wire.tls ? "https" : "http", where.wire.host);
-  return kOk;
+  if (where.route.kind != RouteKind::kUnusable) return kOk;
+  proxy = {};
+  proxy.why = where.route.unusable;
+  return kProxyUnusable;
 }
 
 // One request for the staged file from `offset` on. Every step runs in order and a failed one
@@ -93,7 +97,7 @@ Status Attempt(const platform::SystemProxySettings& proxies, const std::string& 
   std::string url = entryUrl;
   for (int followed = 0;; ++followed) {
     Where where;
-    if (const Status located = Locate(url, proxies, where); located != kOk) {
+    if (const Status located = Locate(url, proxies, where, proxy); located != kOk) {
       // The entry's own URL was split before its fetch began: one that cannot be is a hop's.
       return located == kBadTarget ? kRedirectRefused : located;
     }

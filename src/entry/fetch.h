@@ -13,10 +13,12 @@ namespace rz {
 inline constexpr int kMaxRedirects = 10;
 
 // The proxy a failed fetch last went through, for its failure line: its name ("host:port"),
-// empty when the fetch went direct, and the status it answered when it refused.
+// empty when the fetch went direct, and the status it answered when it refused; or, when the
+// setting could not be used at all, its source and why.
 struct ProxyUse {
   std::string name;
   int status = 0;
+  std::string why;
 };
 
 // Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of

@@ -9,8 +9,9 @@
 namespace rz::platform {
 
 struct SystemProxySettings {
-  // The proxy for http and for https URLs: "[http://][user[:password]@]host[:port][/]"; empty
-  // when URLs of that scheme go direct.
+  // The proxy for http and for https URLs: "[http://][user[:password]@]host[:port][/]", or any
+  // other "scheme://..." the platform names (a socks proxy), which the route refuses; empty when
+  // URLs of that scheme go direct.
   std::string forHttp;
   std::string forHttps;
   // Hosts that go direct whatever the above say.

@@ -50,14 +50,20 @@ class SystemProxy {
   }
   HKEY key_ = nullptr;
 #else
+  // "NAME=value" sets another variable than http_proxy.
   SystemProxy(const std::string& server, const std::string& bypass) {
-    // The upper-case name stands for what must be ignored.
-    Set(server.rfind("HTTP_PROXY=", 0) == 0 ? "HTTP_PROXY" : "http_proxy",
-        server.substr(server.find('=') + 1));
+    const std::size_t equals = server.find('=');
+    const bool named =
+        equals != std::string::npos &&
+        server.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz") == equals;
+    Set(named ? server.substr(0, equals).c_str() : "http_proxy",
+        named ? server.substr(equals + 1) : server);
     Set("no_proxy", bypass);
   }
   ~SystemProxy() {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "no_proxy", "NO_PROXY"}) unsetenv(name);
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "no_proxy", "NO_PROXY"}) {
+      unsetenv(name);
+    }
   }
 
  private:
@@ -160,7 +166,21 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr,
                  "a%0D%0AX-Injected: yes%0D%0Az/../a.bin failed: the URL holds a control "
                  "character (0x0D at byte 19)",
-                 false}),
+                 false},
+        // A proxy setting that cannot be used fails the entry; the server is never asked.
+        ProxyRow{"SocksProxy", kWindowsBuild ? "socks=127.0.0.1:%P" : "socks5://127.0.0.1:%P", "",
+                 "http://[::1]:%F/a.bin", 200, false, nullptr, nullptr,
+                 "(proxy setting cannot be used; http_proxy: unsupported scheme socks5)", false},
+        ProxyRow{"HttpsProxy", "https://127.0.0.1:%P", "", "http://[::1]:%F/a.bin", 200, false,
+                 nullptr, nullptr, "http_proxy: unsupported scheme https", false},
+        ProxyRow{"ProxyPortOutOfRange", "127.0.0.1:99999", "", "http://[::1]:%F/a.bin", 200, false,
+                 nullptr, nullptr, "http_proxy: bad port", false},
+        ProxyRow{"SlashInProxyPassword", "http://u:pa/ss@127.0.0.1:%P", "", "http://[::1]:%F/a.bin",
+                 200, false, nullptr, nullptr, "http_proxy: cannot be parsed", false},
+        ProxyRow{"AllProxy", "all_proxy=socks5://127.0.0.1:%P", "", "http://[::1]:%F/a.bin", 200,
+                 false, nullptr, nullptr,
+                 "downloads go http nowhere: all_proxy cannot be used (unsupported scheme socks5)",
+                 true}),
     [](const testing::TestParamInfo<ProxyRow>& row) { return row.param.name; });
 
 }  // namespace
