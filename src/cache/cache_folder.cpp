@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "cache/cache_paths.h"
+#include "platform/last_error.h"
 #include "platform/module_path.h"
 
 namespace rz {
@@ -82,7 +83,7 @@ bool CacheFolder::IsSettled(const std::string& name, const std::string& finalPat
   return false;
 }
 
-bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
+void CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
                          const std::string& finalPath, std::int64_t promisedBytes) {
   const std::int64_t size = platform::FileSize(stagedPath.c_str());
   std::string key = platform::FileNameKey(name);
@@ -90,30 +91,29 @@ bool CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
   pending_.push_back({stagedPath, finalPath, promisedBytes, size, std::move(key)});
   pendingKeys_.insert(pending_.back().key);
   pendingBytes_ += size > 0 ? size : 0;
-  if (pendingBytes_ < kCommitBytes && pending_.size() < kCommitFiles) return true;
-  return CommitBatch(lock);
+  if (pendingBytes_ >= kCommitBytes || pending_.size() >= kCommitFiles) CommitBatch(lock);
 }
 
 bool CacheFolder::Commit() {
   std::unique_lock<std::mutex> lock(mutex_);
-  return CommitBatch(lock);
+  CommitBatch(lock);
+  return !lostAny_;
 }
 
-bool CacheFolder::CommitBatch(std::unique_lock<std::mutex>& lock) {
+void CacheFolder::CommitBatch(std::unique_lock<std::mutex>& lock) {
   // One batch at a time, so that the last commit of a pass returns only once every name is in
   // place and durable.
   committed_.wait(lock, [this] { return !committing_; });
-  if (pending_.empty()) return true;
+  if (pending_.empty()) return;
   std::vector<Pending> batch;
   batch.swap(pending_);
   pendingBytes_ = 0;
   committing_ = true;
   // The other fetches go on staging into the next batch while this one waits for the disk.
   lock.unlock();
-  bool ok = false;
   std::exception_ptr thrown;
   try {
-    ok = CommitFiles(batch);
+    CommitFiles(batch);
   } catch (...) {
     thrown = std::current_exception();  // the next commit must not wait for this one for ever
   }
@@ -124,35 +124,47 @@ bool CacheFolder::CommitBatch(std::unique_lock<std::mutex>& lock) {
   committing_ = false;
   committed_.notify_all();
   if (thrown) std::rethrow_exception(thrown);
-  return ok;
 }
 
-bool CacheFolder::CommitFiles(std::vector<Pending>& batch) const {
+void CacheFolder::CommitFiles(std::vector<Pending>& batch) {
   // A file shorter or longer than its response promised (a range cut short, a path that counted
   // wrong) would pass for whole under its final name for ever: it is thrown away here, the one
   // place every fetched file goes through.
-  bool whole = true;
   std::vector<std::string> staged;
   staged.reserve(batch.size());
   for (auto& file : batch) {
     if (file.promised >= 0 && file.size != file.promised) {
-      platform::RemoveFile(file.staged.c_str());
+      platform::ForgetLastError();
+      Lose(file.staged, file.final, "its length is not the one its response promised");
       file.staged.clear();
-      whole = false;
     } else {
       staged.push_back(file.staged);
     }
   }
   // Data first, then names: a file takes its final name only once its bytes are on disk.
-  bool ok = platform::SyncFiles(staged);
+  platform::ForgetLastError();
+  if (!platform::SyncFiles(staged)) {
+    for (const std::string& path : staged) platform::RemoveFile(path.c_str());
+    Lose({}, dir_, "fetched files cannot be flushed to disk");
+    return;
+  }
   for (const auto& file : batch) {
     if (file.staged.empty()) continue;
-    ok = ok && platform::ReplaceFile(file.staged.c_str(), file.final.c_str());
-    // Whatever could not be moved is thrown away, never left to pass for whole later.
-    if (!ok) platform::RemoveFile(file.staged.c_str());
+    platform::ForgetLastError();
+    if (!platform::ReplaceFile(file.staged.c_str(), file.final.c_str())) {
+      Lose(file.staged, file.final, "cannot take its name");
+    }
   }
-  ok = platform::SyncFolder(dir_.c_str()) && ok;
-  return ok && whole;
+  platform::ForgetLastError();
+  if (!platform::SyncFolder(dir_.c_str()))
+    Lose({}, dir_, "the new names cannot be flushed to disk");
+}
+
+void CacheFolder::Lose(const std::string& staged, const std::string& path, const std::string& why) {
+  // Whatever could not take its name is thrown away, never left to pass for whole later.
+  if (!staged.empty()) platform::RemoveFile(staged.c_str());
+  lostAny_ = true;
+  if (lost_) lost_(path, why);
 }
 
 void CacheFolder::PruneKeptParts(const std::vector<std::string>& keep) {

@@ -10,6 +10,7 @@
 // called from any of them at once.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -68,16 +69,27 @@ class CacheFolder {
 
   // Takes a staged fetch of `name` into the next commit, and commits once the batch has grown
   // large. `promisedBytes` is the whole file's length its response promised (-1: none, a body
-  // that ended at the server's close). False when that commit failed.
-  bool Staged(const std::string& name, const std::string& stagedPath, const std::string& finalPath,
+  // that ended at the server's close). Whatever that commit does with other files, this fetch is
+  // done: a file that does not take its name is reported through OnLost.
+  void Staged(const std::string& name, const std::string& stagedPath, const std::string& finalPath,
               std::int64_t promisedBytes);
 
-  // Makes every staged fetch durable, moves each to its final name, then makes the names
-  // durable: a power cut can never leave a partial file under a final name. A staged file whose
-  // size is not the length its response promised never takes its name: it is removed, whatever
-  // path staged it. False when any step failed or any file fell short; whatever was moved is
-  // whole.
+  // Makes every staged fetch durable, moves each to its final name on its own, then makes the
+  // names durable: a power cut can never leave a partial file under a final name, and a file that
+  // cannot take its name costs no other file its own. A staged file whose size is not the length
+  // its response promised never takes its name: it is removed, whatever path staged it. True when
+  // every file staged so far (by earlier commits too) took its name durably.
   bool Commit();
+
+  // Runs `lost` on the committing thread for each staged file that does not take its name, with
+  // its final path and why (the folder's own path when a whole batch could not be flushed); the
+  // platform's reason, if any, is that thread's last error then. Set before any other thread
+  // uses the folder.
+  void OnLost(std::function<void(const std::string& path, const std::string& why)> lost) {
+    lost_ = std::move(lost);
+  }
+  // Whether some staged file did not take its name: the pass then fails, as for a failed entry.
+  bool lostAny() const { return lostAny_; }
 
   // Removes the partial data kept in staging, with its records, of every name `keep` does not
   // hold (as the file system compares names): after a pass, keep the list's names, or none once
@@ -104,11 +116,15 @@ class CacheFolder {
   std::vector<std::string> ownShortNames_;
 
   // Takes the batch and commits it with `lock` (on mutex_) released meanwhile.
-  bool CommitBatch(std::unique_lock<std::mutex>& lock);
+  void CommitBatch(std::unique_lock<std::mutex>& lock);
   // Syncs, checks and moves one batch to its final names.
-  bool CommitFiles(std::vector<Pending>& batch) const;
+  void CommitFiles(std::vector<Pending>& batch);
+  // Removes a staged file that does not take its name, and reports it.
+  void Lose(const std::string& staged, const std::string& path, const std::string& why);
 
   std::function<void()> absent_;
+  std::function<void(const std::string&, const std::string&)> lost_;
+  std::atomic<bool> lostAny_{false};
   mutable std::mutex mutex_;  // guards the batch below
   std::condition_variable committed_;
   bool committing_ = false;  // a batch is being committed, its keys still in pendingKeys_

@@ -138,6 +138,10 @@ void EntryRefused(std::string_view entry, std::string_view why) {
   StageFailed("download", ShownUrl(entry), why);
 }
 
+void CommitFailed(const std::string& path, const std::string& why) {
+  StageFailed("commit", path, why);
+}
+
 void QueryFailed(std::string_view serviceUrl, std::string_view why) {
   StageFailed("query", serviceUrl.empty() ? "(no service URL)" : ShownUrl(serviceUrl), why);
 }

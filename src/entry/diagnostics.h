@@ -21,11 +21,14 @@
 //   RazaRa: download http://h/a%0D%0AX:y/b.mp4 failed: the URL holds a control character (0x0D
 //           at byte 10); nothing was sent                                   [one line]
 //   RazaRa: query http://h/AdService.asmx failed: exchange failed (curl: ...)
+//   RazaRa: commit /opt/host/Tavrin/RazaRa/a.mp4 failed: cannot take its name (errno 16:
+//           Device or resource busy)                                 [one line]
 //   RazaRa: save /opt/host/Tavrin/RazaRa/FileList.xml failed: cannot be written (errno 28: ...)
 //   RazaRa: result 2 (a listed file could not be downloaded)
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "download/status_codes.h"
@@ -54,6 +57,8 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status,
                     std::string_view proxyUnusable = {});
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
+// A fetched file did not take its name at `path` (the cache folder's, for a whole batch).
+void CommitFailed(const std::string& path, const std::string& why);
 
 void QueryFailed(std::string_view serviceUrl, std::string_view why);
 void SaveFailed(std::string_view path, std::string_view why);

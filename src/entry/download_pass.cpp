@@ -111,10 +111,12 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // Read once, so that every entry of one pass takes the same route.
   const platform::SystemProxySettings proxies = platform::ReadSystemProxySettings();
   diag::RoutesChosen(DescribeRoutes(proxies));
+  cache.OnLost(&diag::CommitFailed);
   const bool ok = FetchScheduler::Run(
       list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
       [&](std::size_t index) { return SettleEntry(cache, proxies, list[index]); });
-  // Files fetched before a failing entry, and by the fetches still in flight then, stay cached.
+  // Files fetched before a failing entry, and by the fetches still in flight then, stay cached;
+  // so does every other file of a batch in which one file could not take its name.
   const bool committed = cache.Commit();
   // Kept data serves only names the list still holds, and none once every listed file is in
   // place: whatever a pass ends with, staging never grows beyond one list's worth.
@@ -124,10 +126,7 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     for (const std::string& entry : list) listed.push_back(FileNameOf(RequestUrl(entry)));
   }
   cache.PruneKeptParts(listed);
-  if (!committed) {
-    return Refused(cache.dir(), "fetched files cannot be flushed to disk or take their names");
-  }
-  return ok;
+  return ok && committed;
 }
 
 }  // namespace rz

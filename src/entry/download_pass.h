@@ -9,10 +9,11 @@ namespace rz {
 
 // Walks the list in order and fetches each absent file into `cache`, which the caller has locked,
 // up to kFetchesInFlight at once, started in list order. True when every entry is present or was
-// fetched; false once an entry fails: no entry after it starts, those already in flight finish.
-// What was fetched, before a failure or by the fetches that finished after it, is committed all
-// the same, and partial data kept for names the list no longer holds is removed whatever the
-// outcome. The calling thread only waits; the fetches touch no COM object.
+// fetched and took its name; false once an entry fails or a fetched file cannot take its name: no
+// entry after it starts, those already in flight finish. What was fetched, before a failure or by
+// the fetches that finished after it, is committed all the same, each file on its own, and
+// partial data kept for names the list no longer holds is removed whatever the outcome. The
+// calling thread only waits; the fetches touch no COM object.
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache);
 
 }  // namespace rz

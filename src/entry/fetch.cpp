@@ -151,9 +151,9 @@ Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
     }
   }
   part.Finished();
-  // A fetch that cannot be committed is a file that could not be written.
-  return cache.Staged(fileName, stagedPath, localPath, part.promisedTotal()) ? kOk
-                                                                             : kFileWriteFailed;
+  // Whether it then takes its name is the commit's to report, for this file and for others.
+  cache.Staged(fileName, stagedPath, localPath, part.promisedTotal());
+  return kOk;
 }
 
 }  // namespace rz

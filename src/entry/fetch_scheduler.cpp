@@ -20,8 +20,9 @@ thread_local std::size_t tEntry = 0;
 // Hands the list's entries to the workers in list order, one at a time each. An entry is handed
 // out once the one before it has passed its checks (its probe in the cache) or finished, so
 // fetches start in list order and an entry refused outright starts nothing after it. After the
-// first entry that fails (or throws) none is handed out any more; those in flight finish. An entry
-// whose file another worker is fetching waits for it, and then finds it settled.
+// first entry that fails (or throws), or whose commit left a file without its name, none is
+// handed out any more; those in flight finish. An entry whose file another worker is fetching
+// waits for it, and then finds it settled.
 class Scheduler {
  public:
   Scheduler(std::size_t count, CacheFolder& cache, const FetchScheduler::KeyOf& keyOf,
@@ -148,7 +149,9 @@ class Scheduler {
       inFlight_.erase(
           std::find_if(inFlight_.begin(), inFlight_.end(),
                        [index](const InFlight& entry) { return entry.index == index; }));
-      if (!settled) stopped_ = true;
+      // A file that could not take its name in a commit this entry's fetch made fails the pass
+      // as a failed entry does.
+      if (!settled || cache_.lostAny()) stopped_ = true;
       if (thrown && !thrown_) thrown_ = thrown;
       ended = (stopped_ || next_ == count_) && waiting_ > 0;
     }

@@ -30,7 +30,9 @@ std::int64_t FileSize(const char* path);
 
 // Moves `from` over `to`, replacing an existing `to` in one step (MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH on Windows, rename elsewhere). False on
-// failure; `to` is then intact.
+// failure; `to` is then intact. On Windows a move refused for a sharing violation or access
+// denied is tried again for up to about a second: a virus scanner or an indexer opens a new file
+// for a moment, without delete sharing.
 bool ReplaceFile(const char* from, const char* to);
 
 // Removes a file if it exists. False when something of that name is still there. `existed`, when

@@ -2,6 +2,7 @@
 // both builds. Every row states the result it expects; after every call the cache folder must
 // hold only whole files (no part file, no half-saved list, every ad byte-identical to what the
 // server sent) and nothing may have changed in the folder around it.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -19,7 +20,12 @@
 #include "support/tmpfs.h"
 
 #ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace rztest {
@@ -39,9 +45,8 @@ struct Env {
   std::string files;  // base URL of the file server
   std::string trap;   // base URL of a server that must never be connected to
   std::string cacheDir;
-#ifndef _WIN32
-  std::vector<std::unique_ptr<Tmpfs>> mounts;  // made by the row, unmounted after the checks
-#endif
+  std::vector<std::shared_ptr<void>> held;  // mounts and open files, let go after the checks
+  std::vector<std::string> placed;          // files the row put in the cache folder, unchecked
 };
 
 using MakeReply = std::function<std::string(const Env&)>;
@@ -116,10 +121,33 @@ std::string Laughs() {
 // A tmpfs over the cache folder (root only): size-limited, or read-only. Only a Linux test
 // program can mount one.
 std::string MountOverCache(Env& env, const std::string& options, bool readOnly) {
-  env.mounts.push_back(std::make_unique<Tmpfs>(env.cacheDir, options, readOnly));
-  return env.mounts.back()->error();
+  const auto mount = std::make_shared<Tmpfs>(env.cacheDir, options, readOnly);
+  env.held.push_back(mount);
+  return mount->error();
 }
 #endif
+
+// An empty file (which counts as absent) that no move can replace: bound over itself on Linux,
+// held open without delete sharing on Windows.
+std::string PlaceUnreplaceable(Env& env, const std::string& name) {
+  const std::string path = env.cacheDir + name;
+  if (!WriteFile(path, "")) return "cannot place " + name;
+  env.placed.push_back(name);
+#ifdef _WIN32
+  env.held.push_back(HoldOpen(path));
+  return env.held.back() ? "" : "cannot hold " + name + " open";
+#else
+  // A mount point: rename gets EBUSY. This thread (and those it starts) moves to a private mount
+  // namespace first, once, so that no other process ever sees the mount.
+  static const bool own =
+      unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  if (!own || mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    return "cannot bind " + name + " over itself (root only): " + std::strerror(errno);
+  }
+  env.held.emplace_back(nullptr, [path](void*) { umount2(path.c_str(), MNT_DETACH); });
+  return "";
+#endif
+}
 
 // The request line's path.
 std::string PathOf(const std::string& request) {
@@ -135,6 +163,14 @@ Script Redirects(int status, const std::string& from, const std::string& locatio
     const std::string path = PathOf(request);
     if (path == from) return HttpResponse(status, "moved", {"Location: " + location});
     return path == to ? kResponse : HttpResponse(404, "");
+  });
+}
+
+// Serves the ad, 200 ms late for the paths `late` picks: fetches side by side end in that order.
+Script LateFor(std::function<bool(const std::string& path)> late) {
+  return Script().Answer([late](const std::string& request) {
+    if (late(PathOf(request))) std::this_thread::sleep_for(200ms);
+    return kResponse;
   });
 }
 
@@ -292,6 +328,14 @@ std::vector<Row> Rows() {
           .Serving(Redirects(300, "/a.bin", "/b.bin"))
           .Result(2)
           .FileConnections(1),
+      // Its entry alone fails: the files listed before and after it, fetched after it, are kept.
+      Row("NameThatCannotBeReplaced")
+          .Reply(Lists({"before.bin", "held.bin", "after.bin"}))
+          .Serving(LateFor([](const std::string& path) { return path != "/held.bin"; }))
+          .Prepare([](Env& env) { return PlaceUnreplaceable(env, "held.bin"); })
+          .Result(2)
+          .FileConnections(3)
+          .Cached({"before.bin", "after.bin"}),
   };
 #ifndef _WIN32
   // Rows a Windows program cannot set up, and the one that waits out the 30 s receive budget
@@ -347,12 +391,14 @@ std::map<std::string, std::string> Outside(const fs::path& root) {
 // parses. Unless `keepsPart`, nothing is staged but the folder's lock. After a result of 0, every
 // file the list names is there: the promise a host relies on.
 void ExpectOnlyWholeFiles(const std::string& cacheDir, int result, const std::string& body,
-                          bool keepsPart) {
+                          bool keepsPart, const std::vector<std::string>& placed = {}) {
   std::error_code error;
   for (fs::directory_iterator it(cacheDir, error), end; !error && it != end; it.increment(error)) {
     const fs::path& path = it->path();
     SCOPED_TRACE(path.filename().u8string());
-    if (path.filename() == ".staging") {
+    if (std::find(placed.begin(), placed.end(), path.filename().u8string()) != placed.end()) {
+      continue;
+    } else if (path.filename() == ".staging") {
       const auto staged = ListFolder(path);
       if (!keepsPart) {
         EXPECT_TRUE(staged.empty() || staged == std::vector<std::string>{"lock"});
@@ -377,12 +423,12 @@ class FaultTest : public RefreshTest {
  protected:
   // One call with `reply` from the service; checks the result and what it left.
   void CallAndCheck(const std::string& reply, int expected, const std::string& body = kBody,
-                    bool keepsPart = false) {
+                    bool keepsPart = false, const std::vector<std::string>& placed = {}) {
     ScriptServer service(ServiceAnswering(reply));
     const auto before = Outside(root());
     const int result = Call(service.BaseUrl() + "/AdService.asmx");
     EXPECT_EQ(result, expected);
-    ExpectOnlyWholeFiles(cacheDir(), result, body, keepsPart);
+    ExpectOnlyWholeFiles(cacheDir(), result, body, keepsPart, placed);
     EXPECT_EQ(Outside(root()), before) << "something changed outside the cache folder";
   }
 };
@@ -398,7 +444,8 @@ TEST_P(FaultMatrix, Row) {
     const std::string why = row.prepare(env);
     if (!why.empty()) RZT_CANNOT_RUN(why);
   }
-  CallAndCheck(row.reply(env), kWindowsBuild ? row.windowsResult : row.result);
+  CallAndCheck(row.reply(env), kWindowsBuild ? row.windowsResult : row.result, kBody, false,
+               env.placed);
   if (row.fileConnections >= 0) {
     EXPECT_EQ(files.Connections(), row.fileConnections);
   }

@@ -7,6 +7,10 @@
 #include <stdexcept>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace rztest {
 namespace fs = std::filesystem;
 
@@ -50,6 +54,18 @@ std::vector<std::string> ListFolder(const fs::path& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::shared_ptr<void> HoldOpen(const fs::path& path) {
+#ifdef _WIN32
+  HANDLE file =
+      CreateFileW(path.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) return std::shared_ptr<void>(file, &CloseHandle);
+#else
+  static_cast<void>(path);
+#endif
+  return nullptr;
 }
 
 }  // namespace rztest

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,9 @@ std::string ReadFile(const std::filesystem::path& path);
 bool WriteFile(const std::filesystem::path& path, const std::string& bytes);
 // Names in a folder, sorted; empty when it does not exist.
 std::vector<std::string> ListFolder(const std::filesystem::path& folder);
+
+// Windows: holds the file open without delete sharing, as a virus scanner may, until the result is
+// destroyed. Null when it cannot be opened, and elsewhere.
+std::shared_ptr<void> HoldOpen(const std::filesystem::path& path);
 
 }  // namespace rztest

@@ -36,6 +36,10 @@ class Handle {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The waits (ms) before each new try of a move that an open of its file refused: 1 s in all, the
+// first ones short, as a scanner's or an indexer's look at a new file mostly is.
+constexpr std::array<DWORD, 6> kMoveRetryWaits = {20, 40, 80, 160, 300, 400};
+
 // The UTF-16 form of a path or name; empty for text that is not UTF-8, which no call accepts.
 std::wstring Wide(std::string_view text) {
   try {
@@ -103,12 +107,21 @@ std::int64_t FileSize(const char* path) {
 }
 
 bool ReplaceFile(const char* from, const char* to) {
-  // For a rename within one volume MOVEFILE_WRITE_THROUGH changes nothing; what keeps a list
-  // saved after the move from naming a file a power cut took back is NTFS journaling its metadata
-  // in order. The flag is kept for a move that copies across volumes, where it waits for the copy.
-  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-    return true;
+  const std::wstring wideFrom = Wide(from);
+  const std::wstring wideTo = Wide(to);
+  for (std::size_t tried = 0;; ++tried) {
+    // For a rename within one volume MOVEFILE_WRITE_THROUGH changes nothing; what keeps a list
+    // saved after the move from naming a file a power cut took back is NTFS journaling its
+    // metadata in order. The flag is kept for a move that copies across volumes, where it waits
+    // for the copy.
+    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (!held || tried == kMoveRetryWaits.size()) break;
+    Sleep(kMoveRetryWaits[tried]);
   }
   NoteSystemError();
   return false;
