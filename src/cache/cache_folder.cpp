@@ -1,6 +1,7 @@
 // The cache folder: staging, the lock, and the durable commits.
 #include "cache/cache_folder.h"
 
+#include <algorithm>
 #include <exception>
 #include <string_view>
 #include <utility>
@@ -35,14 +36,7 @@ bool CacheFolder::Lock() {
   // The folder is made without its trailing separator, which Windows does not accept there.
   const std::string folder = staging_.substr(0, staging_.size() - 1);
   if (!platform::MakeFolder(folder.c_str())) return false;
-  if (!lock_.Acquire((staging_ + kLockName).c_str())) return false;
-  // Read under the lock: no other call renames the list while this one holds it.
-  ownShortNames_.clear();
-  for (const std::string& own : {folder, dir_ + kFileListName}) {
-    std::string alias = platform::ShortFileName(own.c_str());
-    if (!alias.empty()) ownShortNames_.push_back(std::move(alias));
-  }
-  return true;
+  return lock_.Acquire((staging_ + kLockName).c_str());
 }
 
 bool CacheFolder::IsUsableName(const std::string& name) {
@@ -55,11 +49,11 @@ bool CacheFolder::IsUsableName(const std::string& name) {
          !platform::SameFileName(name, kStagingName);
 }
 
-bool CacheFolder::IsShortNameOfOwnFile(const std::string& name) const {
-  for (const std::string& alias : ownShortNames_) {
-    if (platform::SameFileName(name, alias)) return true;
-  }
-  return false;
+std::string CacheFolder::Aliases(const std::string& name) const {
+  // Most names cannot be a short name: their check costs no path and no search.
+  std::string path;
+  if (!platform::MayBeShortName(name) || !FinalPath(name, path)) return {};
+  return platform::AliasedName(path.c_str());
 }
 
 bool CacheFolder::FinalPath(const std::string& name, std::string& path) const {
@@ -88,7 +82,7 @@ void CacheFolder::Staged(const std::string& name, const std::string& stagedPath,
   const std::int64_t size = platform::FileSize(stagedPath.c_str());
   std::string key = platform::FileNameKey(name);
   std::unique_lock<std::mutex> lock(mutex_);
-  pending_.push_back({stagedPath, finalPath, promisedBytes, size, std::move(key)});
+  pending_.push_back({name, stagedPath, finalPath, promisedBytes, size, std::move(key)});
   pendingKeys_.insert(pending_.back().key);
   pendingBytes_ += size > 0 ? size : 0;
   if (pendingBytes_ >= kCommitBytes || pending_.size() >= kCommitFiles) CommitBatch(lock);
@@ -148,10 +142,21 @@ void CacheFolder::CommitFiles(std::vector<Pending>& batch) {
     Lose({}, dir_, "fetched files cannot be flushed to disk");
     return;
   }
+  // A name that may be another file's short name moves after the others: of two entries that
+  // meet through a short name, the one that names the file by its long name keeps it, whichever
+  // fetch ended first.
+  std::stable_partition(batch.begin(), batch.end(),
+                        [](const Pending& file) { return !platform::MayBeShortName(file.name); });
   for (const auto& file : batch) {
     if (file.staged.empty()) continue;
     platform::ForgetLastError();
-    if (!platform::ReplaceFile(file.staged.c_str(), file.final.c_str())) {
+    // Checked just before the move: the file it would reach may have taken its name since the
+    // entry's own check, in this very batch.
+    const std::string other = platform::AliasedName(file.final.c_str());
+    if (!other.empty()) {
+      Lose(file.staged, file.final,
+           "the name is the short name of " + other + ", another file in the cache folder");
+    } else if (!platform::ReplaceFile(file.staged.c_str(), file.final.c_str())) {
       Lose(file.staged, file.final, "cannot take its name");
     }
   }

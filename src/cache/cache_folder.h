@@ -48,10 +48,12 @@ class CacheFolder {
   // file system compares names), not made of dots alone, and a plain file name on this platform.
   static bool IsUsableName(const std::string& name);
 
-  // Whether `name` is another name for the staging folder or the list: the 8.3 short name
-  // (STAGIN~1, FILELI~1.XML) a volume that keeps them gave either. Such an entry would pass as
-  // present with no ad behind it, or be the list itself. Known once Lock succeeded.
-  bool IsShortNameOfOwnFile(const std::string& name) const;
+  // The long name of another file or folder here that `name` reaches as its 8.3 short name
+  // (SPRING~1.BIN for spring_campaign.bin, STAGIN~1 for the staging folder), on a volume that
+  // keeps short names; empty when `name` reaches nothing or its own file. Such an entry would pass
+  // as present with another ad behind it (or none), and its fetch would replace that file: it is
+  // never settled, fetched or moved through that name.
+  std::string Aliases(const std::string& name) const;
 
   // The final and the staged path of `name`; false when the path does not fit 259 bytes.
   bool FinalPath(const std::string& name, std::string& path) const;
@@ -77,8 +79,9 @@ class CacheFolder {
   // Makes every staged fetch durable, moves each to its final name on its own, then makes the
   // names durable: a power cut can never leave a partial file under a final name, and a file that
   // cannot take its name costs no other file its own. A staged file whose size is not the length
-  // its response promised never takes its name: it is removed, whatever path staged it. True when
-  // every file staged so far (by earlier commits too) took its name durably.
+  // its response promised never takes its name, nor does one whose name turned out to be another
+  // file's short name: it is removed, whatever path staged it. True when every file staged so far
+  // (by earlier commits too) took its name durably.
   bool Commit();
 
   // Runs `lost` on the committing thread for each staged file that does not take its name, with
@@ -103,6 +106,7 @@ class CacheFolder {
 
  private:
   struct Pending {
+    std::string name;
     std::string staged;
     std::string final;
     std::int64_t promised;
@@ -113,7 +117,6 @@ class CacheFolder {
   std::string dir_;
   std::string staging_;
   platform::FileLock lock_;
-  std::vector<std::string> ownShortNames_;
 
   // Takes the batch and commits it with `lock` (on mutex_) released meanwhile.
   void CommitBatch(std::unique_lock<std::mutex>& lock);

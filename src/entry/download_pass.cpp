@@ -75,10 +75,15 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
     return Refused(entry, "no file name after the last '/'");
   }
   const std::string fileName = FileNameOf(requestUrl);
-  if (!CacheFolder::IsUsableName(fileName) || cache.IsShortNameOfOwnFile(fileName)) {
+  if (!CacheFolder::IsUsableName(fileName)) {
     return Refused(entry,
                    "the file name is only dots, one the cache keeps for itself, or not a plain "
                    "file name on this system");
+  }
+  const std::string aliased = cache.Aliases(fileName);
+  if (!aliased.empty()) {
+    return Refused(entry, "the file name is the short name of " + aliased +
+                              ", another file in the cache folder");
   }
 
   // The staged path must fit as well; a name that leaves no room for it is refused like a name

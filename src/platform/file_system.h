@@ -96,4 +96,15 @@ std::string FileNameKey(std::string_view name);
 // volumes that keep no short names.
 std::string ShortFileName(const char* path);
 
+// Whether `name` has the form of a short name the system generates: 8.3, with a '~' (SPRING~1.BIN
+// on NTFS, SPRI~UNE.BIN under Wine). Only such a name can reach a file of another name. Never on
+// Linux.
+bool MayBeShortName(std::string_view name);
+
+// The long name of the existing file or folder that `path` reaches through that file's short
+// name, when it is not the path's own last part as SameFileName compares names: `path` is then
+// another name for that file. Empty when `path` reaches nothing or a file of its own name, and
+// for every name MayBeShortName does not take for a short name.
+std::string AliasedName(const char* path);
+
 }  // namespace rz::platform

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "support/cannot_run.h"
 #include "support/refresh_fixture.h"
 #include "support/tmpfs.h"
@@ -47,6 +48,7 @@ struct Env {
   std::string cacheDir;
   std::vector<std::shared_ptr<void>> held;  // mounts and open files, let go after the checks
   std::vector<std::string> placed;          // files the row put in the cache folder, unchecked
+  std::string alias;                        // a short name the row read back
 };
 
 using MakeReply = std::function<std::string(const Env&)>;
@@ -195,6 +197,29 @@ Row WindowsRefuses(const char* name, const char* file) {
       .FileConnections(kWindowsBuild ? 0 : 1);
 }
 
+#ifdef _WIN32
+// Lists spring_campaign.bin and its short name, read back from the file system (Wine makes
+// SPRI~UNE.BIN of it, NTFS SPRING~1.BIN); `cached`: the file is there before the call.
+Row ShortNameOf(const char* name, bool cached, bool aliasEndsFirst) {
+  const std::string file = "spring_campaign.bin";
+  return Row(name)
+      .Reply([file](const Env& env) {
+        return Listing(env, {file, env.alias});
+      })
+      .Serving(
+          LateFor([=](const std::string& path) { return (path == "/" + file) == aliasEndsFirst; }))
+      .Prepare([=](Env& env) {
+        const std::string path = env.cacheDir + file;
+        if (!WriteFile(path, kBody)) return "cannot place " + file;
+        env.alias = rz::platform::ShortFileName(path.c_str());
+        if (!cached) std::filesystem::remove(path);
+        return env.alias.empty() || env.alias == file ? "no short name for " + file : "";
+      })
+      .Result(2)
+      .Cached({file});
+}
+#endif
+
 std::vector<Row> Rows() {
   std::vector<Row> rows = {
       Row("ResetInTheMiddleOfTheBody")
@@ -337,6 +362,13 @@ std::vector<Row> Rows() {
           .FileConnections(3)
           .Cached({"before.bin", "after.bin"}),
   };
+#ifdef _WIN32
+  // An entry named as another file's short name never reaches that file, whether that one is
+  // cached already or fetched beside it, ending before or after it.
+  rows.push_back(ShortNameOf("ShortNameOfACachedFile", true, false).FileConnections(0));
+  rows.push_back(ShortNameOf("ShortNameFetchedFirst", false, true).FileConnections(2));
+  rows.push_back(ShortNameOf("ShortNameFetchedLast", false, false).FileConnections(2));
+#endif
 #ifndef _WIN32
   // Rows a Windows program cannot set up, and the one that waits out the 30 s receive budget
   // (run apart, labelled slow).

@@ -219,4 +219,8 @@ std::string FileNameKey(std::string_view name) { return std::string(name); }
 
 std::string ShortFileName(const char*) { return {}; }
 
+bool MayBeShortName(std::string_view) { return false; }
+
+std::string AliasedName(const char*) { return {}; }
+
 }  // namespace rz::platform

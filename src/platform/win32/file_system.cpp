@@ -59,6 +59,15 @@ std::string Utf8(std::wstring_view text) {
   }
 }
 
+// Characters, not bytes: a short name counts characters of the system's OEM code page.
+std::size_t CharactersIn(std::string_view text) {
+  std::size_t count = 0;
+  for (const char byte : text) {
+    if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80) ++count;
+  }
+  return count;
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -240,6 +249,37 @@ std::string ShortFileName(const char* path) {
   const std::wstring_view shortPath(buffer.data(), n);
   const std::size_t cut = shortPath.find_last_of(L"\\/");
   return Utf8(cut == std::wstring_view::npos ? shortPath : shortPath.substr(cut + 1));
+}
+
+bool MayBeShortName(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  const std::string_view base = name.substr(0, dot);
+  const std::string_view extension =
+      dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+  return base.find('~') != std::string_view::npos && CharactersIn(base) <= 8 &&
+         CharactersIn(extension) <= 3 && extension.find('.') == std::string_view::npos;
+}
+
+std::string AliasedName(const char* path) {
+  const std::string_view text(path);
+  const std::size_t cut = text.find_last_of("\\/");
+  const std::string_view name = cut == std::string_view::npos ? text : text.substr(cut + 1);
+  // Both are wildcards to the search, and no file name holds either.
+  if (!MayBeShortName(name) || name.find_first_of("?*") != std::string_view::npos) return {};
+  const std::wstring widePath = Wide(text);
+  if (widePath.empty()) return {};
+  // The search matches a name against the long and the short names, and reports the long one.
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(widePath.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  FindClose(search);
+  const std::wstring wideName = Wide(name);
+  if (CompareStringOrdinal(found.cFileName, -1, wideName.data(), static_cast<int>(wideName.size()),
+                           TRUE) == CSTR_EQUAL) {
+    return {};
+  }
+  std::string longName = Utf8(found.cFileName);
+  return longName.empty() ? "(a name with no UTF-8 form)" : longName;
 }
 
 }  // namespace rz::platform
