@@ -95,8 +95,13 @@ Status MySocket::ReceiveTls(char* buffer, std::int32_t& length, std::int32_t bud
       forWrite = step == platform::TlsStep::kWantWrite;
       continue;
     }
-    // Only close_notify is the server's clean close; any other end is a cut.
-    status = step == platform::TlsStep::kClosed ? kConnectionClosed : kTlsCut;
+    // Only close_notify is the server's clean close; any other end is a cut, but a handshake
+    // the server started in the middle fails for its own reason.
+    if (step == platform::TlsStep::kFailed) {
+      status = HandshakeFailure(tls_->failure());
+    } else {
+      status = step == platform::TlsStep::kClosed ? kConnectionClosed : kTlsCut;
+    }
     break;
   }
   std::memset(buffer + length, 0, static_cast<std::size_t>(capacity - length));

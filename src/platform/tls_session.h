@@ -1,6 +1,7 @@
 // A TLS client session over a connected TCP socket: OpenSSL on Linux, Schannel (SSPI) on Windows.
 // TLS 1.2 at least, 1.3 where the platform has it; the platform's own trust store; the server's
-// chain and its name (or IP address) always checked, with no way to turn that off.
+// chain (for server authentication) and its name (or IP address) checked after every handshake,
+// a renegotiation's included, with no way to turn that off.
 //
 // Every call here is one non-blocking step: a step that needs the socket readable or writable
 // says so, and the caller waits in its own slices and calls again. The budgets, callbacks and
@@ -42,9 +43,11 @@ class TlsSession {
   // kCut when the connection failed.
   TlsStep Send(const char* data, int count, int& sent);
   // Delivers up to `capacity` decrypted bytes: kDone with `received` above 0, kWantRead,
-  // kWantWrite, kClosed or kCut.
+  // kWantWrite, kClosed or kCut; kFailed when a handshake the server started fails (see
+  // failure()). A server's request for a client certificate is answered with none.
   TlsStep Receive(char* buffer, int capacity, int& received);
-  // Whether decrypted bytes are waiting, so that no socket wait is needed before Receive.
+  // Whether Receive can make progress without a socket wait: decrypted bytes or a whole record
+  // are waiting, or the end or a handshake is already known.
   bool HasBuffered() const;
 
   TlsFailure failure() const;

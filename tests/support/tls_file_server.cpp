@@ -1,13 +1,20 @@
-// The TLS fixture: certificates from the openssl command, then one nginx with five servers.
+// The TLS fixture: certificates from the openssl command, then one nginx with five servers; and
+// the reply server, a thread that takes one connection at a time on a free loopback port.
 #ifndef _WIN32
 
 #include "support/tls_file_server.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "support/script_server.h"
 
@@ -111,6 +118,74 @@ std::string TlsFileServer::ClientOnlyUrl() const {
 }
 std::string TlsFileServer::PlainUrl() const {
   return "http://localhost:" + std::to_string(nginx_->port());
+}
+
+struct TlsReplyServer::Impl {
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx{SSL_CTX_new(TLS_server_method()),
+                                                        SSL_CTX_free};
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  std::uint16_t port = 0;
+  std::string reply;
+  Ending ending = Ending::kCloseNotify;
+  std::thread thread;
+
+  void Serve(int fd) const {
+    const timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    SSL* ssl = SSL_new(ctx.get());
+    SSL_set_fd(ssl, fd);
+    std::array<char, 4096> request{};
+    if (SSL_accept(ssl) == 1 && SSL_read(ssl, request.data(), request.size()) > 0 &&
+        SSL_write(ssl, reply.data(), static_cast<int>(reply.size())) > 0) {
+      // Either way the socket stays open until the client closes it, so that nothing it sent is
+      // left unread (which would turn the close into a reset).
+      if (ending == Ending::kCloseNotify) {
+        SSL_shutdown(ssl);
+      } else {
+        shutdown(fd, SHUT_WR);
+      }
+      while (recv(fd, request.data(), request.size(), 0) > 0) {
+      }
+    }
+    SSL_free(ssl);
+    close(fd);
+  }
+};
+
+TlsReplyServer::TlsReplyServer(const std::string& certDir, std::string reply, Ending ending)
+    : impl_(new Impl) {
+  Impl& s = *impl_;
+  s.reply = std::move(reply);
+  s.ending = ending;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const std::string cert = certDir + "/good.crt", key = certDir + "/good.key";
+  if (!s.ctx || s.listener < 0 ||
+      SSL_CTX_use_certificate_chain_file(s.ctx.get(), cert.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(s.ctx.get(), key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      bind(s.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(s.listener, 8) != 0 ||
+      getsockname(s.listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (s.listener >= 0) close(s.listener);
+    throw std::runtime_error("the TLS reply server cannot start");
+  }
+  s.port = ntohs(address.sin_port);
+  s.thread = std::thread([&s] {
+    for (int fd; (fd = accept(s.listener, nullptr, nullptr)) >= 0;) s.Serve(fd);
+  });
+}
+
+TlsReplyServer::~TlsReplyServer() {
+  shutdown(impl_->listener, SHUT_RDWR);  // ends the accept loop
+  impl_->thread.join();
+  close(impl_->listener);
+}
+
+std::string TlsReplyServer::Url() const {
+  return "https://localhost:" + std::to_string(impl_->port);
 }
 
 }  // namespace rztest

@@ -5,7 +5,8 @@
 //   untrusted - for "localhost", from a second CA that nothing trusts;
 //   clientOnly - from the test CA for "localhost", but for client authentication only.
 // The test CA's PEM file is what a client must trust (SSL_CERT_FILE on Linux, the ROOT store on
-// Windows). Linux only; the Windows build compiles none of it.
+// Windows). A bare TLS server of the test's own follows. Linux only; the Windows build compiles
+// none of it.
 #pragma once
 
 #ifndef _WIN32
@@ -47,6 +48,8 @@ class TlsFileServer {
   std::string PlainUrl() const;  // "http://localhost:PORT"
 
   const std::string& CaFile() const { return caFile_; }
+  // The folder of the certificates and keys, each NAME.crt and NAME.key: ca, good, ...
+  std::string CertDir() const { return certs_.path().string(); }
   NginxServer& nginx() { return *nginx_; }
   void WriteFile(const std::string& path, const std::string& bytes) const {
     nginx_->WriteFile(path, bytes);
@@ -57,6 +60,27 @@ class TlsFileServer {
   std::string caFile_;
   Ports ports_{};
   std::unique_ptr<NginxServer> nginx_;
+};
+
+// A TLS server of the test's own, with the "good" certificate of a TlsFileServer's CertDir(), for
+// what no packaged server does on demand: it answers every request with the same bytes (an
+// HTTP/1.0 reply whose body ends with the connection), then either sends close_notify and waits
+// for the client to close, as openssl s_server does, or closes without close_notify, as a
+// truncating attacker would. One connection at a time, each bounded by 5 s of silence.
+class TlsReplyServer {
+ public:
+  enum class Ending { kCloseNotify, kCut };
+  // Throws std::runtime_error when it cannot listen or load the certificate.
+  TlsReplyServer(const std::string& certDir, std::string reply, Ending ending);
+  ~TlsReplyServer();
+  TlsReplyServer(const TlsReplyServer&) = delete;
+  TlsReplyServer& operator=(const TlsReplyServer&) = delete;
+
+  std::string Url() const;  // "https://localhost:PORT"
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace rztest

@@ -83,6 +83,19 @@ const Row& RowOf(WebServerKind kind) {
        nullptr,
        {"httpd", "-f", "-p", "127.0.0.1:@PORT@", "-h", "@DIR@/docroot"},
        {}},
+      {"apache2_tls",
+       "/usr/sbin/apache2",
+       "ServerRoot @DIR@\nListen 127.0.0.1:@PORT@\nServerName localhost\n"
+       "LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so\n"
+       "LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so\n"
+       "LoadModule ssl_module /usr/lib/apache2/modules/mod_ssl.so\n"
+       "User www-data\nGroup www-data\nPidFile @DIR@/server.pid\nErrorLog @DIR@/error.log\n"
+       "DocumentRoot @DIR@/docroot\nSSLEngine on\nSSLProtocol TLSv1.2\n"
+       "SSLCertificateFile @CERTS@/good.crt\nSSLCertificateKeyFile @CERTS@/good.key\n"
+       "SSLCACertificateFile @CERTS@/ca.crt\n<Location />\n  SSLVerifyClient "
+       "optional\n</Location>\n",
+       {"-f", "@DIR@/server.conf", "-DFOREGROUND"},
+       {}},
   };
   return rows[static_cast<int>(kind)];
 }
@@ -98,9 +111,11 @@ void ReplaceAll(std::string& text, const std::string& mark, const std::string& v
   }
 }
 
-std::string Filled(std::string text, const std::string& dir, std::uint16_t port) {
+std::string Filled(std::string text, const std::string& dir, std::uint16_t port,
+                   const std::string& certDir = {}) {
   ReplaceAll(text, "@DIR@", dir);
   ReplaceAll(text, "@PORT@", std::to_string(port));
+  ReplaceAll(text, "@CERTS@", certDir);
   return text;
 }
 
@@ -134,7 +149,8 @@ const char* WebServer::Name(WebServerKind kind) { return RowOf(kind).name; }
 
 bool WebServer::Available(WebServerKind kind) { return access(RowOf(kind).program, X_OK) == 0; }
 
-WebServer::WebServer(WebServerKind kind) : kind_(kind) {
+WebServer::WebServer(WebServerKind kind, std::string certDir)
+    : kind_(kind), certDir_(std::move(certDir)) {
   std::string templ = "/tmp/rz-web-XXXXXX";
   if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = templ;
@@ -158,7 +174,7 @@ bool WebServer::Start() {
   const Row& row = RowOf(kind_);
   port_ = UnusedLoopbackPort();
   if (row.config != nullptr)
-    WriteText(dir_ + "/server.conf", Filled(row.config, dir_, port_), 0644);
+    WriteText(dir_ + "/server.conf", Filled(row.config, dir_, port_, certDir_), 0644);
 
   std::vector<std::string> args = {row.program};
   for (const auto& arg : row.args) args.push_back(Filled(arg, dir_, port_));
@@ -181,7 +197,10 @@ bool WebServer::Start() {
 
 void WebServer::Stop() { StopServer(pid_, kStopLimit); }
 
-std::string WebServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string WebServer::BaseUrl() const {
+  return (kind_ == WebServerKind::kApacheTls ? "https://localhost:" : "http://127.0.0.1:") +
+         std::to_string(port_);
+}
 
 void WebServer::WriteFile(const std::string& name, const std::string& content) const {
   WriteText(dir_ + "/docroot/" + name, content, 0644);

@@ -12,13 +12,16 @@
 
 namespace rztest {
 
-enum class WebServerKind { kNginx, kApache, kCaddy, kLighttpd, kH2o, kBusybox };
+// kApacheTls: Apache over TLS 1.2 alone, with the certificate and key good.crt and good.key and
+// the CA ca.crt of a folder (TlsFileServer's), asking each request for an optional client
+// certificate, which makes it renegotiate after the request as a per-folder setting does.
+enum class WebServerKind { kNginx, kApache, kCaddy, kLighttpd, kH2o, kBusybox, kApacheTls };
 
 class WebServer {
  public:
   // Starts the server on a free port. Throws std::runtime_error, with what the server wrote, when
   // it does not answer there within 10 s.
-  explicit WebServer(WebServerKind kind);
+  explicit WebServer(WebServerKind kind, std::string certDir = {});
   // Stops it (SIGTERM, then SIGKILL after 5 s) and removes the folder.
   ~WebServer();
   WebServer(const WebServer&) = delete;
@@ -30,7 +33,7 @@ class WebServer {
   static bool Available(WebServerKind kind);
 
   std::uint16_t port() const { return port_; }
-  // "http://127.0.0.1:PORT"
+  // "http://127.0.0.1:PORT"; "https://localhost:PORT" for kApacheTls
   std::string BaseUrl() const;
   // Writes a file at the top of the docroot, readable by a server that dropped its privileges.
   void WriteFile(const std::string& name, const std::string& content) const;
@@ -42,6 +45,7 @@ class WebServer {
   void Stop();
 
   WebServerKind kind_;
+  std::string certDir_;
   std::string dir_;
   std::uint16_t port_ = 0;
   pid_t pid_ = -1;
