@@ -49,7 +49,8 @@ class MySocket {
   // Receives one chunk of at most min(length, kMaxReceive) bytes within `budgetMicros` of
   // empty waits. `length` is the capacity on entry and the byte count on return. 0 or kMoreData
   // with data; kNoData, kStoppedByCallback, kTimedOut, kReceiveFailed, kReceiveOverflow,
-  // kConnectionClosed (with TLS: the server's close_notify), kTlsCut, or a positive platform code.
+  // kConnectionClosed (with TLS: the server's close_notify), kTlsCut, a StartTls failure when a
+  // handshake the server started in the middle fails, or a positive platform code.
   Status ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
   // ReceiveWithin with the 30-second budget.
   Status Receive(char* buffer, std::int32_t& length);

@@ -96,14 +96,17 @@ enum StatusCode : Status {
   kNotDottedQuad = -1018,
 
   // ---- TLS: -1031 .. -1035; the platform's own code goes into the failure line ----
-  // The server's certificate chain does not end at a trusted root (or was revoked). StartTls.
+  // -1031 to -1034 come from StartTls, and from Receive when the server starts a new handshake.
+  // The server's certificate chain does not end at a trusted root (or was revoked), or is not
+  // for server authentication. StartTls.
   kTlsUntrusted = -1031,
   // A certificate in the chain is expired or not yet valid. StartTls.
   kTlsExpired = -1032,
   // The certificate names neither the host name nor the IP address that was asked for. StartTls.
   kTlsNameMismatch = -1033,
-  // The handshake failed for any other reason (no common version or cipher, an alert, a peer
-  // that is not TLS at all, a connection cut during it). StartTls.
+  // The handshake failed for any other reason (no common version or cipher, a version older than
+  // TLS 1.2, an alert, a peer that is not TLS at all, a connection cut during it, a renegotiation
+  // the platform cannot make). StartTls.
   kTlsHandshakeFailed = -1034,
   // The TLS connection ended without close_notify, or a record was unreadable. Receive.
   kTlsCut = -1035,

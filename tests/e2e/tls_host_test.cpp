@@ -53,6 +53,7 @@ struct Servers {
   ScriptServer trap{Script().Close()};
   std::unique_ptr<TlsFileServer> tls;
   std::unique_ptr<TlsReplyServer> closed, cut;  // bodies that end with the connection
+  std::unique_ptr<TlsReplyServer> outdated;     // TLS 1.1 at most
   std::unique_ptr<rztest::WebServer> apache;    // renegotiates after the request
   std::string error;
   bool trustedOnWine = false;
@@ -82,6 +83,8 @@ class TlsHost : public testing::Environment {
                                   std::pair(&servers->cut, TlsReplyServer::Ending::kCut)}) {
       *server = std::make_unique<TlsReplyServer>(dir, "HTTP/1.0 200 OK\r\n\r\n" + kFile, ending);
     }
+    servers->outdated =
+        std::make_unique<TlsReplyServer>(dir, "", TlsReplyServer::Ending::kCut, true);
     servers->apache = std::make_unique<rztest::WebServer>(rztest::WebServerKind::kApacheTls, dir);
     servers->apache->WriteFile("a.bin", kFile);
     ::setenv("SSL_CERT_FILE", servers->tls->CaFile().c_str(), 1);
@@ -131,6 +134,8 @@ const Row kRows[] = {
      0, "result 0", true},
     {"CutWithoutCloseNotify", [](const TlsFileServer&) { return servers->cut->Url() + "/a.bin"; },
      2, "failed: -1035 (TLS connection cut without close_notify", true},
+    {"OlderThanTls12", [](const TlsFileServer&) { return servers->outdated->Url() + "/a.bin"; }, 2,
+     "failed: -1034 (TLS handshake failure; ", true},
     {"Renegotiation", [](const TlsFileServer&) { return servers->apache->BaseUrl() + "/a.bin"; }, 0,
      "result 0", false},
     {"RenegotiationFailsAtOnce",

@@ -153,9 +153,15 @@ struct TlsReplyServer::Impl {
   }
 };
 
-TlsReplyServer::TlsReplyServer(const std::string& certDir, std::string reply, Ending ending)
+TlsReplyServer::TlsReplyServer(const std::string& certDir, std::string reply, Ending ending,
+                               bool outdated)
     : impl_(new Impl) {
   Impl& s = *impl_;
+  if (outdated && s.ctx) {
+    SSL_CTX_set_security_level(s.ctx.get(), 0);  // OpenSSL 3 allows TLS 1.1 at level 0 only
+    SSL_CTX_set_min_proto_version(s.ctx.get(), TLS1_1_VERSION);
+    SSL_CTX_set_max_proto_version(s.ctx.get(), TLS1_1_VERSION);
+  }
   s.reply = std::move(reply);
   s.ending = ending;
   sockaddr_in address{};

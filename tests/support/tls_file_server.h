@@ -66,12 +66,14 @@ class TlsFileServer {
 // what no packaged server does on demand: it answers every request with the same bytes (an
 // HTTP/1.0 reply whose body ends with the connection), then either sends close_notify and waits
 // for the client to close, as openssl s_server does, or closes without close_notify, as a
-// truncating attacker would. One connection at a time, each bounded by 5 s of silence.
+// truncating attacker would. An `outdated` one speaks TLS 1.1 at most. One connection at a time,
+// each bounded by 5 s of silence.
 class TlsReplyServer {
  public:
   enum class Ending { kCloseNotify, kCut };
   // Throws std::runtime_error when it cannot listen or load the certificate.
-  TlsReplyServer(const std::string& certDir, std::string reply, Ending ending);
+  TlsReplyServer(const std::string& certDir, std::string reply, Ending ending,
+                 bool outdated = false);
   ~TlsReplyServer();
   TlsReplyServer(const TlsReplyServer&) = delete;
   TlsReplyServer& operator=(const TlsReplyServer&) = delete;

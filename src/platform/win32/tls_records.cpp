@@ -9,8 +9,8 @@
 //     its socket after it (openssl s_server waits for the client's own);
 //   - a new handshake (SEC_I_RENEGOTIATE: a TLS 1.2 renegotiation, TLS 1.3's post-handshake
 //     messages). Its records go back to InitializeSecurityContext until it completes; then the
-//     certificate is checked again as after the first handshake, and reading goes on. One that
-//     cannot complete fails at once, with the handshake's reason.
+//     version and the certificate are checked again as after the first handshake, and reading
+//     goes on. One that cannot complete fails at once, with the handshake's reason.
 // A connection that ends without close_notify, or mid-record, is a cut.
 #include <algorithm>
 #include <cstring>

@@ -20,6 +20,9 @@ namespace {
 constexpr ULONG kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                   ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                   ISC_REQ_STREAM | ISC_REQ_USE_SUPPLIED_CREDS;
+// The versions a session may end with, whatever the credentials asked for: Wine's Schannel takes
+// the newer credentials but not their list of disabled versions, and offers TLS 1.0 and 1.1 too.
+constexpr DWORD kAcceptedProtocols = SP_PROT_TLS1_2 | SP_PROT_TLS1_3;
 
 // A token that Schannel allocated (ISC_REQ_ALLOCATE_MEMORY).
 class ContextBuffer {
@@ -197,13 +200,19 @@ TlsStep TlsSession::State::RunHandshake() {
   }
 }
 
-// Once Schannel completes a handshake, the first or a later one: the record sizes and the
-// server's certificate, checked alike every time, since a later handshake may bring another
-// certificate.
+// Once Schannel completes a handshake, the first or a later one: the record sizes, the version
+// and the server's certificate, checked alike every time, since a later handshake may bring
+// another certificate.
 TlsStep TlsSession::State::Establish() {
   contextDone = false;
   if (QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK) {
     return Fail(TlsFailure::kHandshake, SEC_E_INTERNAL_ERROR);
+  }
+  SecPkgContext_ConnectionInfo info{};
+  if (QueryContextAttributesW(&context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
+      (info.dwProtocol & kAcceptedProtocols) == 0) {
+    NoteErrorText("Schannel: the server's TLS version is older than 1.2");
+    return Fail(TlsFailure::kHandshake, SEC_E_UNSUPPORTED_FUNCTION);
   }
   // An address is matched as the name; Wine's check knows DNS names only.
   long code = 0;

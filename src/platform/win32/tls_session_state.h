@@ -23,10 +23,10 @@ namespace rz::platform {
 struct TlsSession::State {
   enum class Phase {
     kHandshake,  // a handshake runs: the first one, or one the server asked for later
-    kOpen,       // the certificate passed: records carry application data
+    kOpen,       // the version and the certificate passed: records carry application data
     kClosed,     // the server's close_notify arrived; nothing is read after it
     kCut,        // the connection ended without close_notify, or a record could not be read
-    kFailed,     // a handshake, or the certificate it brought, failed; see `failure`
+    kFailed,     // a handshake, or the version or certificate it brought, failed; see `failure`
   };
 
   // Room for a whole record with its header and trailer, and the start of the next.
@@ -65,7 +65,7 @@ struct TlsSession::State {
   int Fill();
   // The running handshake, as far as the socket allows (tls_session.cpp).
   TlsStep RunHandshake();
-  // The checks after a handshake: the certificate.
+  // The checks after a handshake: the version, then the certificate.
   TlsStep Establish();
   // One record from the front of `incoming` (tls_records.cpp).
   TlsStep ReadRecord();
