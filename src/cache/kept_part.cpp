@@ -20,6 +20,11 @@ std::string RecordPathOf(const std::string& stagedPath) {
 
 }  // namespace
 
+bool ContinuesRecord(const ResumeRecord& record, std::int64_t total, std::string_view validator) {
+  // A 206 without the validator may be a range of a file changed since.
+  return total == record.total && !validator.empty() && validator == record.validator;
+}
+
 KeptPart::KeptPart(std::string stagedPath, std::string url)
     : stagedPath_(std::move(stagedPath)),
       recordPath_(RecordPathOf(stagedPath_)),
@@ -76,11 +81,8 @@ Status KeptPart::OnHeader(void* context, std::int64_t total, std::string_view va
 
 Status KeptPart::Check(std::int64_t total, std::string_view validator) {
   if (offset_ > 0) {
-    // The continuation must come from the version the kept bytes came from, and only the same
-    // strong validator says so: a 206 without one may be a range of a file changed since.
-    if (total != record_.total || validator.empty() || validator != record_.validator) {
-      return kHttpRefused;
-    }
+    // The continuation must come from the version the kept bytes came from.
+    if (!ContinuesRecord(record_, total, validator)) return kHttpRefused;
   } else if (!validator.empty() && total >= kMinKeptTotal) {
     record_ = ResumeRecord{url_, std::string(validator), total, 0, platform::BootIdentity()};
     recordGone_ = false;

@@ -16,6 +16,11 @@
 
 namespace rz {
 
+// Whether a response to a continuation, judged by JudgeResponseHeader for the kept length, may
+// continue the bytes `record` vouches for: only one promising the record's total and carrying the
+// record's strong validator comes from the version they came from.
+bool ContinuesRecord(const ResumeRecord& record, std::int64_t total, std::string_view validator);
+
 class KeptPart {
  public:
   // Smaller files are not kept: fetched again whole, they cost less than the record's sync.

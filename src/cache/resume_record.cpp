@@ -47,10 +47,14 @@ bool TakeValue(std::string_view& text, std::string_view key, std::string_view& v
   return true;
 }
 
-// A plain decimal within 0..2^31-1, the range of the engine's counts.
+// A plain decimal within 0..2^31-1, the range of the engine's counts, as std::to_string writes
+// it: no leading zero.
 bool TakeCount(std::string_view& text, std::string_view key, std::int64_t& count) {
   std::string_view value;
-  if (!TakeValue(text, key, value) || value.empty() || value.size() > 10) return false;
+  if (!TakeValue(text, key, value) || value.empty() || value.size() > 10 ||
+      (value.size() > 1 && value.front() == '0')) {
+    return false;
+  }
   std::int64_t result = 0;
   for (const char c : value) {
     if (c < '0' || c > '9') return false;

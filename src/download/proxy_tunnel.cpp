@@ -3,7 +3,6 @@
 #include <array>
 
 #include "download/request_builder.h"
-#include "download/response_header.h"
 
 namespace rz {
 namespace {
@@ -32,6 +31,18 @@ Status ComposeConnectRequest(const std::string& host, std::int32_t port, const P
   return kOk;
 }
 
+Status ConnectAnswer::Append(const char* data, std::size_t length) {
+  std::size_t bodyStart = 0;
+  if (header_.Append(data, length, bodyStart) != kOk || header_.text().size() > kMaxAnswerBytes) {
+    return kBadResponseHeader;
+  }
+  if (!header_.complete()) return kMoreData;
+  if (ParseStatusLine(header_.text(), status_) != kOk) return kBadResponseHeader;
+  if (status_ < 200 || status_ > 299) return kHttpRefused;
+  // The server speaks only after the client has: anything past the header is not the server's.
+  return bodyStart == length ? kOk : kBadResponseHeader;
+}
+
 Status OpenTunnel(MySocket& socket, const std::string& host, std::int32_t port,
                   const ProxyServer& proxy, int& proxyStatus) {
   proxyStatus = 0;
@@ -44,24 +55,18 @@ Status OpenTunnel(MySocket& socket, const std::string& host, std::int32_t port,
   if (const Status sent = socket.Send(request.data(), count); sent != kOk) return sent;
   if (count != length) return kPartialSend;
 
-  ResponseHeaderCollector header;
+  ConnectAnswer answer;
   std::array<char, MySocket::kMaxReceive> buffer{};
-  std::size_t bodyStart = 0;
-  std::int32_t received = 0;
-  while (!header.complete()) {
-    received = MySocket::kMaxReceive;
+  Status verdict = kMoreData;
+  while (verdict == kMoreData) {
+    std::int32_t received = MySocket::kMaxReceive;
     const Status status = socket.Receive(buffer.data(), received);
     if (status == kConnectionClosed) return kBadResponseHeader;
     if (status != kOk && status != kMoreData) return status;
-    if (header.Append(buffer.data(), static_cast<std::size_t>(received), bodyStart) != kOk ||
-        header.text().size() > kMaxAnswerBytes) {
-      return kBadResponseHeader;
-    }
+    verdict = answer.Append(buffer.data(), static_cast<std::size_t>(received));
   }
-  if (ParseStatusLine(header.text(), proxyStatus) != kOk) return kBadResponseHeader;
-  if (proxyStatus < 200 || proxyStatus > 299) return kHttpRefused;
-  // The server speaks only after the client has: anything past the header is not the server's.
-  return bodyStart == static_cast<std::size_t>(received) ? kOk : kBadResponseHeader;
+  proxyStatus = answer.status();
+  return verdict;
 }
 
 }  // namespace rz

@@ -28,6 +28,8 @@ TEST(ResumeRecord, AnythingElseIsRefused) {
       good + "extra\n",
       // A record of the first version, which named no URL: its bytes are fetched again once.
       "rovirezevade-resume 1\nvalidator \"v1\"\ntotal 900\nkept 300\nboot -\n",
+      // Not written by this library, which writes no leading zero.
+      "rovirezevade-resume 2\nurl http://h/a\nvalidator \"v1\"\ntotal 900\nkept 0300\nboot -\n",
       FormatResumeRecord({"", "\"v1\"", 900, 300, ""}),
       FormatResumeRecord({"http://h/a", "", 900, 300, ""}),
       FormatResumeRecord({"http://h/a", "\"v1\"", 0, 0, ""}),
