@@ -29,6 +29,9 @@ namespace rz {
 namespace platform {
 struct TlsSession::State {};
 TlsSession::~TlsSession() = default;
+struct TlsSessionCache::State {};
+TlsSessionCache::TlsSessionCache() = default;
+TlsSessionCache::~TlsSessionCache() = default;
 }  // namespace platform
 
 MySocket::MySocket(const char* host, std::int32_t port, PollCallback pollCallback)
@@ -36,7 +39,10 @@ MySocket::MySocket(const char* host, std::int32_t port, PollCallback pollCallbac
 MySocket::~MySocket() = default;
 Status MySocket::Open() { return kOk; }
 // The receiver never sees TLS: the fake's bytes are already plain.
-Status MySocket::StartTls(const char*) { return kTlsHandshakeFailed; }
+Status MySocket::StartTls(const char*, platform::TlsSessionCache*, std::int32_t) {
+  return kTlsHandshakeFailed;
+}
+bool MySocket::Idle() const { return false; }
 Status MySocket::Close() { return kOk; }
 Status MySocket::Send(const char*, std::int32_t&) { return kOk; }
 

@@ -21,9 +21,28 @@ HttpDownloader::~HttpDownloader() {
   // A connection the owner did not Disconnect is released by the MySocket's own destructor.
 }
 
+std::string HttpDownloader::PoolKey() const {
+  if (tunnelProxy == nullptr) return ConnectionPool::KeyOf(host, port, {}, {});
+  const ProxyServer& proxy = *tunnelProxy;
+  return ConnectionPool::KeyOf(
+      host, port, proxy.Name(),
+      proxy.hasCredentials ? proxy.user + std::string(1, '\0') + proxy.password : std::string());
+}
+
 Status HttpDownloader::Connect() {
   if (host == nullptr || localPath == nullptr) {
     return kBadTarget;
+  }
+  reusedConnection = false;
+  keepConnection = false;
+  responseBytes = 0;
+  const bool pooled = useTls && pool != nullptr;
+  if (pooled && !freshConnection) {
+    connection = pool->Take(PoolKey());
+    if (connection) {
+      reusedConnection = true;
+      return kOk;
+    }
   }
   const bool tunnelled = tunnelProxy != nullptr;
   connection.reset(new (std::nothrow) MySocket(tunnelled ? tunnelProxy->host.c_str() : host,
@@ -36,12 +55,17 @@ Status HttpDownloader::Connect() {
     opened = OpenTunnel(*connection, host, port, *tunnelProxy, tunnelStatus);
   }
   if (opened != kOk || !useTls) return opened;
-  return connection->StartTls(host);
+  return connection->StartTls(host, pooled ? &pool->sessions() : nullptr, port);
 }
 
 Status HttpDownloader::Disconnect() {
   if (!connection) {
     return kOk;  // Connect stopped before a connection existed: nothing to close
+  }
+  if (keepConnection && pool != nullptr && useTls) {
+    keepConnection = false;
+    pool->Give(PoolKey(), std::move(connection));
+    return kOk;
   }
   const Status closed = connection->Close();
   connection.reset();
@@ -50,9 +74,10 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed = ComposeRequest(
-      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange, useTls ? 443 : 80},
-      target, offset, request);
+  const Status composed =
+      ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange,
+                      useTls ? 443 : 80, useTls && pool != nullptr},
+                     target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }
@@ -66,6 +91,13 @@ Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
     return sent;
   }
   return count == length ? kOk : kPartialSend;
+}
+
+bool HttpDownloader::ClosedBeforeAnswer(Status status) const {
+  if (!reusedConnection || responseBytes != 0) return false;
+  // With no byte received, a bad header can only be the end of the stream.
+  return status == kConnectionClosed || status == kBadResponseHeader || status == kTlsCut ||
+         status == kReceiveFailed || status == kSendFailed || status == kPartialSend || status > 0;
 }
 
 }  // namespace rz

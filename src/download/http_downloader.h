@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/connection_pool.h"
 #include "download/my_socket.h"
 #include "download/route.h"
 #include "download/status_codes.h"
@@ -33,10 +34,16 @@ class HttpDownloader {
 
   // Creates and opens the connection (to tunnelProxy when one is set, then through its tunnel to
   // host:port), then starts TLS with `host` when useTls is set. kBadTarget, kNoMemory, or the
-  // result of MySocket::Open, OpenTunnel or MySocket::StartTls.
+  // result of MySocket::Open, OpenTunnel or MySocket::StartTls. With a pool (https only), an idle
+  // connection of the same origin and route is taken instead when there is one.
   Status Connect();
-  // Closes and destroys the connection. The result of MySocket::Close; 0 when there is none.
+  // Closes and destroys the connection, or gives it back to the pool when the last response left
+  // it fit for another request. The result of MySocket::Close; 0 when there is none or it is kept.
   Status Disconnect();
+  // Whether `status`, the failure of a request on a kept connection, came before any byte of the
+  // response: the server had closed the connection meanwhile (reset, end of stream, close_notify),
+  // and the request may go again on a new one. A response that had begun is never such a case.
+  bool ClosedBeforeAnswer(Status status) const;
   // Composes one HTTP/1.0 GET request and sends it in one piece. A null target requests
   // localPath. 0, kNoMemory, kCredentialsTooLong, kRequestTooLong, kPartialSend, kBadTarget
   // (called without a connection), or what Send reported. Nothing is sent unless the whole
@@ -77,6 +84,20 @@ class HttpDownloader {
   const ProxyServer* tunnelProxy = nullptr;
   // The proxy's answer to the tunnel request; 0 when none was read.
   int tunnelStatus = 0;
+  // An https download with a pool: its request asks for keep-alive, Connect takes a kept
+  // connection when one fits, and Disconnect keeps this one when its response allows (a kept-alive
+  // answer whose Content-Length ended the body, with nothing after it). Not owned.
+  ConnectionPool* pool = nullptr;
+  // Connect opens a new connection even when the pool holds one that fits.
+  bool freshConnection = false;
+  // Connect took a kept connection; ReceiveToFile left the connection fit for another request;
+  // the bytes of the response ReceiveToFile received.
+  bool reusedConnection = false;
+  bool keepConnection = false;
+  std::int64_t responseBytes = 0;
+
+ private:
+  std::string PoolKey() const;
 };
 
 }  // namespace rz

@@ -42,15 +42,23 @@ class MySocket {
   // kTlsHandshakeFailed, kStoppedByCallback, kTimedOut, or a positive platform code. Whatever it
   // returns, Send and Receive go through the session from then on and never in plain text: a
   // failed session refuses them.
-  Status StartTls(const char* serverName);
+  // With a cache, the session resumes the call's last session with serverName:port when the
+  // server agrees.
+  Status StartTls(const char* serverName, platform::TlsSessionCache* cache = nullptr,
+                  std::int32_t port = 0);
+  // Whether this connection may carry another request: its TLS session is up, holds no byte not
+  // yet delivered, and nothing (no byte, no close) waits on the socket.
+  bool Idle() const;
   // Sends `count` bytes in one platform send once the socket is writable; `count` becomes the
   // number accepted. 0, kNoData, kStoppedByCallback, kTimedOut, kSendFailed, or a positive code.
   Status Send(const char* data, std::int32_t& count);
   // Receives one chunk of at most min(length, kMaxReceive) bytes within `budgetMicros` of
   // empty waits. `length` is the capacity on entry and the byte count on return. 0 or kMoreData
-  // with data; kNoData, kStoppedByCallback, kTimedOut, kReceiveFailed, kReceiveOverflow,
-  // kConnectionClosed (with TLS: the server's close_notify), kTlsCut, a StartTls failure when a
-  // handshake the server started in the middle fails, or a positive platform code.
+  // with data (over TLS, kMoreData only for what is there already: a kept connection's last
+  // chunk must not wait for bytes that will not come); kNoData, kStoppedByCallback, kTimedOut,
+  // kReceiveFailed, kReceiveOverflow, kConnectionClosed (with TLS: the server's close_notify),
+  // kTlsCut, a StartTls failure when a handshake the server started in the middle fails, or a
+  // positive platform code.
   Status ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
   // ReceiveWithin with the 30-second budget.
   Status Receive(char* buffer, std::int32_t& length);

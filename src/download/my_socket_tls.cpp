@@ -26,9 +26,10 @@ Status HandshakeFailure(platform::TlsFailure failure) {
 
 }  // namespace
 
-Status MySocket::StartTls(const char* serverName) {
+Status MySocket::StartTls(const char* serverName, platform::TlsSessionCache* cache,
+                          std::int32_t port) {
   if (socket_ == platform::kInvalidSocket || serverName == nullptr) return kBadTarget;
-  tls_.reset(new (std::nothrow) platform::TlsSession(socket_, serverName));
+  tls_.reset(new (std::nothrow) platform::TlsSession(socket_, serverName, cache, port));
   if (!tls_) return kNoMemory;
   for (;;) {
     const platform::TlsStep step = tls_->Handshake();
@@ -42,6 +43,12 @@ Status MySocket::StartTls(const char* serverName) {
       return ready;
     }
   }
+}
+
+bool MySocket::Idle() const {
+  if (!tls_ || socket_ == platform::kInvalidSocket || tls_->HoldsAnything()) return false;
+  int error = 0;
+  return platform::WaitReadable(socket_, 0, error) == platform::WaitResult::kTimedOut;
 }
 
 Status MySocket::SendTls(const char* data, std::int32_t& count) {
@@ -80,12 +87,11 @@ Status MySocket::ReceiveTls(char* buffer, std::int32_t& length, std::int32_t bud
     const platform::TlsStep step = tls_->Receive(buffer, ask, received);
     if (step == platform::TlsStep::kDone) {
       length = std::min(received, ask);
-      // As on the plain path: whether more (or the close) is already waiting, without the
-      // callback.
+      // Whether more (or the close) is already waiting, without the callback. Unlike the plain
+      // path this does not wait: on a kept connection nothing follows the body's last chunk.
       int error = 0;
-      const bool more =
-          tls_->HasBuffered() ||
-          platform::WaitReadable(socket_, kWaitSliceMicros, error) == platform::WaitResult::kReady;
+      const bool more = tls_->HasBuffered() ||
+                        platform::WaitReadable(socket_, 0, error) == platform::WaitResult::kReady;
       status = more ? kMoreData : kOk;
       break;
     }

@@ -196,6 +196,7 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
         composed.append("If-Range: ").append(fields.ifRange).append(kCrLf);
       }
     }
+    if (fields.keepAlive) composed.append("Connection: keep-alive").append(kCrLf);
     composed.append(kCrLf);
     if (composed.size() - credentialsLine + 1 > kRequestBytes) {
       return kRequestTooLong;

@@ -265,6 +265,27 @@ std::string ReadValidator(std::string_view header) {
   return std::string(modified);
 }
 
+bool KeepsConnection(std::string_view header) {
+  int status = 0;
+  if (ParseStatusLine(header, status) != kOk) return false;
+  if (ReadContentLength(header).state != FieldState::kValue) return false;
+  const std::string_view version = header.substr(0, header.find(' '));
+  bool keepAlive = false;
+  bool close = false;
+  ForEachField(header, "Connection", [&](std::string_view value) {
+    while (!value.empty()) {
+      const std::size_t comma = std::min(value.find(','), value.size());
+      const std::string_view token = TrimBlanks(value.substr(0, comma));
+      keepAlive = keepAlive || EqualsIgnoreCase(token, "keep-alive");
+      close = close || EqualsIgnoreCase(token, "close");
+      value.remove_prefix(std::min(comma + 1, value.size()));
+    }
+  });
+  if (close) return false;
+  if (version == "HTTP/1.1") return true;
+  return version == "HTTP/1.0" && keepAlive;
+}
+
 bool IsFollowedRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }

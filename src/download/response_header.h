@@ -71,6 +71,12 @@ struct ContentRangeField {
 };
 ContentRangeField ReadContentRange(std::string_view header);
 
+// Whether a complete header lets the client send another request on its connection once the body
+// has ended: an HTTP/1.1 answer without a "close" token in its Connection fields, or an HTTP/1.0
+// answer with a "keep-alive" token there; and in either case a Content-Length (kValue), since
+// only a known length ends a body without the server's close.
+bool KeepsConnection(std::string_view header);
+
 // Whether a status is a redirect that is followed with a GET: 301, 302, 303, 307 or 308.
 bool IsFollowedRedirect(int status);
 // The one Location field of a complete header, blanks around it trimmed; empty when it is absent,

@@ -122,7 +122,10 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
   BodyFraming framing;
   std::int32_t byteCount = 0;
   bool complete = false;  // the whole announced body is in the file
+  bool overrun = false;   // bytes arrived past the announced length
   Status result = kOk;
+  keepConnection = false;
+  responseBytes = 0;
 
   for (;;) {
     std::int32_t length = kChunkBytes;
@@ -146,6 +149,7 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
       result = kReceiveOverflow;
       break;
     }
+    responseBytes += length;
 
     std::size_t bodyStart = 0;
     if (!header.complete()) {
@@ -171,6 +175,7 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
       std::int64_t bodyLength = length - static_cast<std::int64_t>(bodyStart);
       if (framing.contentLength >= 0) {
         // Bytes past the announced length belong to nothing we asked for.
+        overrun = bodyLength > framing.contentLength - byteCount;
         bodyLength = std::min<std::int64_t>(bodyLength, framing.contentLength - byteCount);
       } else if (bodyLength > roomForBody - byteCount) {
         result = kFileWriteFailed;  // the file would outgrow the 32-bit counts
@@ -199,7 +204,12 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
   // Every way out of the loop short of a complete body has set a failure; a failed close matters
   // only when nothing else failed, but then it must not end in success.
   const Status closed = file.Finish();
-  return result != kOk ? result : closed;
+  if (result != kOk) return result;
+  // A kept connection must be exactly at the end of this response: a length the server itself
+  // overran, or anything already waiting behind the body, leaves its next answer in doubt.
+  keepConnection = closed == kOk && pool != nullptr && useTls && complete && !overrun &&
+                   KeepsConnection(header.text()) && connection->Idle();
+  return closed;
 }
 
 }  // namespace rz

@@ -9,6 +9,7 @@
 
 #include "cache/cache_folder.h"
 #include "cache/cache_paths.h"
+#include "download/connection_pool.h"
 #include "download/route.h"
 #include "download/wire_url.h"
 #include "entry/diagnostics.h"
@@ -54,7 +55,7 @@ bool Refused(const std::string& entry, std::string_view why) {
 
 // Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
 bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxies,
-                 const std::string& entry) {
+                 ConnectionPool& pool, const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   WireUrl parts;
@@ -97,7 +98,7 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
 
   diag::FetchStarting(requestUrl, fileName);
   ProxyUse proxy;
-  const Status fetched = Fetch(cache, proxies, requestUrl, fileName, localPath, proxy);
+  const Status fetched = Fetch(cache, proxies, pool, requestUrl, fileName, localPath, proxy);
   if (fetched != kOk) {
     diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status, proxy.why);
   }
@@ -117,9 +118,15 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   const platform::SystemProxySettings proxies = platform::ReadSystemProxySettings();
   diag::RoutesChosen(DescribeRoutes(proxies));
   cache.OnLost(&diag::CommitFailed);
-  const bool ok = FetchScheduler::Run(
-      list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
-      [&](std::size_t index) { return SettleEntry(cache, proxies, list[index]); });
+  bool ok = false;
+  {
+    // The pass's kept https connections, at most one idle per fetch in flight; every one is
+    // closed when the fetches are over, before the commit.
+    ConnectionPool pool(kFetchesInFlight);
+    ok = FetchScheduler::Run(
+        list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
+        [&](std::size_t index) { return SettleEntry(cache, proxies, pool, list[index]); });
+  }
   // Files fetched before a failing entry, and by the fetches still in flight then, stay cached;
   // so does every other file of a batch in which one file could not take its name.
   const bool committed = cache.Commit();

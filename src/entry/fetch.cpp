@@ -37,11 +37,27 @@ Status Locate(const std::string& url, const platform::SystemProxySettings& proxi
   return kProxyUnusable;
 }
 
-// One request for the staged file from `offset` on. Every step runs in order and a failed one
-// ends the request with its status; the connection is always closed. A redirect ends it with
-// kRedirected, its status and Location in `redirect`.
-Status Request(const Where& where, const std::string& stagedPath, bool canStage, KeptPart& part,
-               std::int32_t offset, Redirect& redirect, ProxyUse& proxy) {
+// Connects, sends and receives: every step runs in order and a failed one ends the exchange
+// with its status.
+Status Exchange(HttpDownloader& downloader, const WireUrl& wire, const std::string& stagedPath,
+                bool canStage, std::int32_t offset) {
+  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
+  // connection that was never made, which ends the fetch there. A TLS session that failed stays
+  // under the connection, so nothing goes out in plain text.
+  Status status = downloader.Connect();
+  if (status >= 0) status = downloader.SendRequest(wire.target.c_str(), offset);
+  if (status == kOk && !canStage) status = kFileOpenFailed;
+  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
+  return status;
+}
+
+// One request for the staged file from `offset` on. The connection is closed, or kept in `pool`
+// when its response allows (https only). A kept connection that the server had closed before any
+// byte of the response costs one more try on a new connection, not the entry. A redirect ends
+// the request with kRedirected, its status and Location in `redirect`.
+Status Request(const Where& where, ConnectionPool& pool, const std::string& stagedPath,
+               bool canStage, KeptPart& part, std::int32_t offset, Redirect& redirect,
+               ProxyUse& proxy) {
   // http through a proxy asks it for the absolute URL; https asks it for a tunnel, and TLS then
   // runs end to end, so the proxy never sees the request.
   const bool proxyForm = where.route.kind == RouteKind::kProxyForm;
@@ -64,13 +80,13 @@ Status Request(const Where& where, const std::string& stagedPath, bool canStage,
     downloader.headerCallback = &KeptPart::OnHeader;
     downloader.headerContext = &part;
   }
-  // A positive code is a platform error passed on by the socket; SendRequest then fails on the
-  // connection that was never made, which ends the fetch there. A TLS session that failed stays
-  // under the connection, so nothing goes out in plain text.
-  Status status = downloader.Connect();
-  if (status >= 0) status = downloader.SendRequest(wire.target.c_str(), offset);
-  if (status == kOk && !canStage) status = kFileOpenFailed;
-  if (status == kOk) status = downloader.ReceiveToFile(nullptr, stagedPath.c_str(), offset);
+  downloader.pool = &pool;
+  Status status = Exchange(downloader, wire, stagedPath, canStage, offset);
+  if (downloader.ClosedBeforeAnswer(status)) {
+    downloader.Disconnect();
+    downloader.freshConnection = true;
+    status = Exchange(downloader, wire, stagedPath, canStage, offset);
+  }
   const Status closed = downloader.Disconnect();
   proxy = {};
   if (where.route.kind != RouteKind::kDirect && status != kOk) {
@@ -91,9 +107,9 @@ Status Request(const Where& where, const std::string& stagedPath, bool canStage,
 
 // The entry's request from `offset` on, following up to kMaxRedirects redirects. A continuation's
 // Range and If-Range go to each new location, while the kept bytes stay the entry's.
-Status Attempt(const platform::SystemProxySettings& proxies, const std::string& entryUrl,
-               const std::string& stagedPath, bool canStage, KeptPart& part, std::int32_t offset,
-               ProxyUse& proxy) {
+Status Attempt(const platform::SystemProxySettings& proxies, ConnectionPool& pool,
+               const std::string& entryUrl, const std::string& stagedPath, bool canStage,
+               KeptPart& part, std::int32_t offset, ProxyUse& proxy) {
   std::string url = entryUrl;
   for (int followed = 0;; ++followed) {
     Where where;
@@ -102,7 +118,7 @@ Status Attempt(const platform::SystemProxySettings& proxies, const std::string& 
       return located == kBadTarget ? kRedirectRefused : located;
     }
     Redirect redirect;
-    const Status status = Request(where, stagedPath, canStage, part, offset, redirect, proxy);
+    const Status status = Request(where, pool, stagedPath, canStage, part, offset, redirect, proxy);
     if (status != kRedirected) return status;
     if (followed == kMaxRedirects) return kTooManyRedirects;
     std::string next = ResolveReference(url, redirect.location);
@@ -120,7 +136,7 @@ Status Attempt(const platform::SystemProxySettings& proxies, const std::string& 
 // request for the whole file, never a failed entry and never a file joined from two versions. A
 // fetch that fails after body bytes arrived keeps them for the next refresh; any other failure
 // leaves nothing staged.
-Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
+Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies, ConnectionPool& pool,
              const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
              ProxyUse& proxy) {
   std::string stagedPath;
@@ -132,7 +148,7 @@ Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
   Status status = kOk;
   if (offset > 0) {
     diag::FetchResumed(entryUrl, fileName, offset);
-    status = Attempt(proxies, entryUrl, stagedPath, true, part, offset, proxy);
+    status = Attempt(proxies, pool, entryUrl, stagedPath, true, part, offset, proxy);
     // An answer that refused the continuation touched nothing. An unreadable one counts as a
     // refusal too, or a server that answers ranges badly would fail the entry forever. Anything
     // else may have failed half-way through the body, whose bytes are kept for the next try.
@@ -144,7 +160,7 @@ Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
     }
   }
   if (offset <= 0 || status != kOk) {
-    status = Attempt(proxies, entryUrl, stagedPath, canStage, part, 0, proxy);
+    status = Attempt(proxies, pool, entryUrl, stagedPath, canStage, part, 0, proxy);
     if (status != kOk) {
       if (canStage) part.KeepOrDiscard();
       return status;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cache/cache_folder.h"
+#include "download/connection_pool.h"
 #include "download/status_codes.h"
 #include "platform/system_proxy.h"
 
@@ -23,8 +24,10 @@ struct ProxyUse {
 
 // Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of
 // `fileName`, then hands it to the cache's next commit as `localPath`. Each request takes the
-// route `proxies` give its URL. kOk, or the status that failed the entry.
-Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies,
+// route `proxies` give its URL; an https request takes a kept connection from `pool` when one
+// fits, and leaves its own there when the response allows. kOk, or the status that failed the
+// entry.
+Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies, ConnectionPool& pool,
              const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
              ProxyUse& proxy);
 

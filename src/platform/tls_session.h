@@ -26,12 +26,33 @@ enum class TlsStep {
 // Why a handshake failed. The platform's code and words are noted for the failure line.
 enum class TlsFailure { kNone, kUntrusted, kExpired, kNameMismatch, kHandshake };
 
+// What the sessions of one call share, so that a new connection to an origin the call already
+// reached resumes its TLS session instead of a full handshake: on Linux one OpenSSL context (the
+// trust store read once) and the last session each origin gave; on Windows one credential handle,
+// under which Schannel keeps and resumes sessions by itself. Safe to use from several threads; it
+// must outlive every session made with it, and nothing of it outlives the call.
+class TlsSessionCache {
+ public:
+  TlsSessionCache();
+  ~TlsSessionCache();
+  TlsSessionCache(const TlsSessionCache&) = delete;
+  TlsSessionCache& operator=(const TlsSessionCache&) = delete;
+
+  struct State;
+  State& state() { return *state_; }
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
 class TlsSession {
  public:
   // Prepares a client session for `host` (a name, or an IPv4 or IPv6 literal, which is then
   // checked as an address and never sent as SNI) over `socket`, which is switched to non-blocking
   // mode and stays owned by the caller. A session that cannot be prepared fails its Handshake.
-  TlsSession(SocketHandle socket, const char* host);
+  // With a cache, the session resumes the last one of `host` and `port` in it when the server
+  // agrees, and leaves its own there for the next; the certificate checks are the same either way.
+  TlsSession(SocketHandle socket, const char* host, TlsSessionCache* cache = nullptr, int port = 0);
   // Sends close_notify when the handshake completed, then releases every platform object.
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
@@ -49,6 +70,9 @@ class TlsSession {
   // Whether Receive can make progress without a socket wait: decrypted bytes or a whole record
   // are waiting, or the end or a handshake is already known.
   bool HasBuffered() const;
+  // Whether any byte of the connection is held and not yet delivered: decrypted, or received and
+  // not yet decrypted. A connection kept for another request must hold none.
+  bool HoldsAnything() const;
 
   TlsFailure failure() const;
 

@@ -6,6 +6,8 @@
 // Not under Wine: the row by IP address, because Wine's chain check matches DNS names only.
 // Apache's renegotiation after the request has a row per build: Wine's Schannel cannot renegotiate,
 // and the Windows host fails at once.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -16,9 +18,12 @@
 #include "host_process.h"
 #include "support/cannot_run.h"
 #include "support/refresh_fixture.h"
+#include "support/server_process.h"
 #include "support/tinyproxy_server.h"
 #include "support/tls_file_server.h"
 #include "support/web_server.h"
+
+extern char** environ;
 
 namespace rze {
 namespace {
@@ -231,6 +236,124 @@ TEST_F(TlsHostTest, ThroughAProxyTunnel) {
   EXPECT_TRUE(rztest::ReadFile(folder_->CachePath("a.bin")) == kFile) << "not the served bytes";
   EXPECT_NE(proxy.Log().find("CONNECT"), std::string::npos) << proxy.Log();
 }
+
+// A TLS front for a script server: socat takes each TLS connection and relays its bytes verbatim
+// to a connection of its own to the script server, so that a row says exactly what the server
+// sends over TLS, down to where it closes (socat then sends close_notify).
+class TlsFront {
+ public:
+  explicit TlsFront(std::uint16_t upstream) : port_(rztest::UnusedLoopbackPort()) {
+    const std::string cert = servers->tls->CertDir() + "/good";
+    pid_ = rztest::SpawnServer(
+        {"/usr/bin/socat",
+         "OPENSSL-LISTEN:" + std::to_string(port_) + ",bind=127.0.0.1,reuseaddr,fork,verify=0," +
+             "cert=" + cert + ".crt,key=" + cert + ".key",
+         "TCP:127.0.0.1:" + std::to_string(upstream)},
+        environ, "/dev/null");
+    rztest::WaitUntilAnswering(pid_, port_, std::chrono::seconds(5));
+  }
+  ~TlsFront() { rztest::StopServer(pid_); }
+  bool running() const { return pid_ > 0; }
+  std::string Origin() const { return "localhost:" + std::to_string(port_); }
+
+ private:
+  std::uint16_t port_;
+  pid_t pid_ = -1;
+};
+
+// What a server answers on one connection for the file a request names.
+std::string FileOf(const std::string& request) {
+  const std::size_t at = request.find(".bin");
+  return rztest::PatternBytes(700, at == std::string::npos ? 0 : request[at - 1]);
+}
+std::string KeepAlive(const std::string& request) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: 700\r\n\r\n" + FileOf(request);
+}
+std::string AnswersClose(const std::string& request) {
+  return "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 700\r\n\r\n" + FileOf(request);
+}
+
+// Ten files from one origin (or two, alternating) with eight fetches in flight, so that at least
+// two requests may go on kept connections. Every request must be exactly this build's https
+// request, carry its own origin, and every file must be the one served.
+struct KeptRow {
+  const char* name;
+  Script script;  // on every connection
+  bool twoOrigins;
+  bool oneRequestPerConnection;  // the connection must never be reused
+};
+
+const KeptRow kKeptRows[] = {
+    {"KeptConnectionsServeTheList", Script().Answer(KeepAlive).Answer(KeepAlive).Answer(KeepAlive),
+     false, false},
+    {"TwoOriginsKeepTheirOwn", Script().Answer(KeepAlive).Answer(KeepAlive), true, false},
+    // A kept connection whose server closes it on the next request, before any byte of the answer,
+    // costs that request one more try on a new connection, not the entry.
+    {"ClosedAfterAResponse", Script().Answer(KeepAlive).ReadRequest().Close(), false, false},
+    {"ServerAnswersClose", Script().Answer(AnswersClose).Answer(AnswersClose), false, true},
+    {"BytesAfterTheBody",
+     Script()
+         .Answer([](const std::string& r) { return KeepAlive(r) + "HTTP/1.1 200 OK\r\n"; })
+         .Answer(KeepAlive),
+     false, true},
+};
+
+class KeptAlive : public TlsHostTest,
+                  public testing::WithParamInterface<std::tuple<Host, KeptRow>> {
+ protected:
+  void SetUp() override {
+    if (::access("/usr/bin/socat", X_OK) != 0) RZT_CANNOT_RUN("socat is not installed");
+    Prepare(std::get<0>(GetParam()));
+  }
+};
+
+TEST_P(KeptAlive, Row) {
+  const KeptRow& row = std::get<1>(GetParam());
+  ScriptServer first(row.script);
+  ScriptServer second(row.script);
+  const TlsFront a(first.port());
+  const TlsFront b(second.port());
+  ASSERT_TRUE(a.running() && b.running());
+  std::vector<std::string> urls;
+  for (char n = '0'; n <= '9'; ++n) {
+    const TlsFront& front = row.twoOrigins && n % 2 != 0 ? b : a;
+    urls.push_back("https://" + front.Origin() + "/e" + n + ".bin");
+  }
+  ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply(urls)));
+  const RunResult result =
+      folder_->RunArgs({"-v", "OUTSIDE-0042", "HARDWARE-7", service.BaseUrl() + "/AdService.asmx"});
+  EXPECT_EQ(result.exitCode, 0) << Describe(result);
+  for (char n = '0'; n <= '9'; ++n) {
+    const std::string name = std::string("e") + n + ".bin";
+    EXPECT_TRUE(rztest::ReadFile(folder_->CachePath(name)) == FileOf(name)) << name;
+  }
+  int requests = 0;
+  for (const auto& [server, front] : {std::pair{&first, &a}, std::pair{&second, &b}}) {
+    for (const std::string& bytes : server->Requests()) {
+      // Each request of this connection, cut at its blank line.
+      for (std::size_t at = 0, end; (end = bytes.find("\r\n\r\n", at)) != std::string::npos;
+           at = end + 4, ++requests) {
+        const std::string one = bytes.substr(at, end + 4 - at);
+        const std::string file = one.substr(4, one.find(' ', 4) - 4);
+        EXPECT_EQ(one, "GET " + file + " HTTP/1.0\r\nHost: " + front->Origin() +
+                           "\r\nConnection: keep-alive\r\n\r\n");
+        EXPECT_TRUE(at == 0 || !row.oneRequestPerConnection) << "a connection was used again";
+      }
+    }
+  }
+  EXPECT_GE(requests, 10);
+  if (!row.oneRequestPerConnection) {
+    EXPECT_LT(first.Connections() + second.Connections(), requests) << "no connection was kept";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Https, KeptAlive,
+                         testing::Combine(testing::Values(Host::kLinux, Host::kWindows),
+                                          testing::ValuesIn(kKeptRows)),
+                         [](const testing::TestParamInfo<KeptAlive::ParamType>& param) {
+                           return HostName(std::get<0>(param.param)) + "_" +
+                                  std::get<1>(param.param).name;
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Https, TlsResume, testing::Values(Host::kLinux, Host::kWindows),
                          [](const testing::TestParamInfo<Host>& param) {

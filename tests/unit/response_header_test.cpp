@@ -223,6 +223,25 @@ TEST(ReadValidator, TheStrongETagElseAnOldEnoughLastModified) {
   }
 }
 
+TEST(KeepsConnection, KeptAliveAnswersWithALengthOnly) {
+  const struct {
+    const char* header;
+    bool kept;
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n", true},
+      {"HTTP/1.1 200 OK\r\nConnection: Keep-Alive, Close\r\nContent-Length: 9\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nConnection: close\r\n"
+       "Content-Length: 9\r\n\r\n",
+       false},
+      {"HTTP/1.0 200 OK\r\nConnection:  keep-alive \r\nContent-Length: 9\r\n\r\n", true},
+      {"HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\n\r\n", false},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\nContent-Length: 8\r\n\r\n", false},
+      {"HTTP/2 200 OK\r\nContent-Length: 9\r\n\r\n", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(KeepsConnection(c.header), c.kept) << c.header;
+}
+
 // ---- Collecting the header across chunks ----
 
 const std::string kHeader =

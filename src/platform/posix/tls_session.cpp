@@ -12,6 +12,8 @@
 
 #include <array>
 #include <cerrno>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/last_error.h"
@@ -98,29 +100,117 @@ void NoteOpenSslError(const char* what) {
   NoteErrorText(text);
 }
 
+struct SessionFree {
+  void operator()(SSL_SESSION* session) const { SSL_SESSION_free(session); }
+};
+using SessionRef = std::unique_ptr<SSL_SESSION, SessionFree>;
+
+// A client context: TLS 1.2 at least, the default trust store, the peer always verified. Null
+// when OpenSSL cannot make one.
+SSL_CTX* NewClientContext() {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  if (ctx == nullptr || SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 ||
+      SSL_CTX_set_default_verify_paths(ctx) != 1) {
+    SSL_CTX_free(ctx);
+    return nullptr;
+  }
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  return ctx;
+}
+
+// Where an SSL object keeps its link to the cache, for the new-session callback.
+int StateIndex() {
+  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
 }  // namespace
+
+// One context for the call, made on first use, and the last session of each origin ("host:port").
+// Sessions come from handshakes whose chain and name were checked; only the session's own origin
+// resumes it.
+struct TlsSessionCache::State {
+  std::mutex mutex;
+  bool tried = false;
+  std::unique_ptr<SSL_CTX, SslCtxFree> ctx;
+  std::map<std::string, SessionRef> sessions;
+
+  // The shared context with one more reference for the caller, or null.
+  SSL_CTX* Context();
+  SessionRef SessionOf(const std::string& origin);
+  void Keep(const std::string& origin, SSL_SESSION* session);
+};
+
+namespace {
+
+// Which cache and origin a session's SSL object reports its new sessions to.
+struct CacheLink {
+  TlsSessionCache::State* cache = nullptr;
+  std::string origin;
+};
+
+// OpenSSL hands every session a server grants here (TLS 1.3 tickets arrive after the handshake,
+// during a read): the origin's entry in the cache takes it. 1: the reference is kept.
+int OnNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* link = static_cast<CacheLink*>(SSL_get_ex_data(ssl, StateIndex()));
+  if (link == nullptr || link->cache == nullptr) return 0;
+  link->cache->Keep(link->origin, session);
+  return 1;
+}
+
+}  // namespace
+
+SSL_CTX* TlsSessionCache::State::Context() {
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (!tried) {
+    tried = true;
+    ctx.reset(NewClientContext());
+    if (ctx) {
+      SSL_CTX_set_session_cache_mode(ctx.get(),
+                                     SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+      SSL_CTX_sess_set_new_cb(ctx.get(), OnNewSession);
+    }
+  }
+  if (!ctx || SSL_CTX_up_ref(ctx.get()) != 1) return nullptr;
+  return ctx.get();
+}
+
+SessionRef TlsSessionCache::State::SessionOf(const std::string& origin) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  const auto found = sessions.find(origin);
+  if (found == sessions.end() || SSL_SESSION_is_resumable(found->second.get()) != 1) return {};
+  if (SSL_SESSION_up_ref(found->second.get()) != 1) return {};
+  return SessionRef(found->second.get());
+}
+
+void TlsSessionCache::State::Keep(const std::string& origin, SSL_SESSION* session) {
+  SessionRef taken(session);
+  const std::lock_guard<std::mutex> lock(mutex);
+  sessions[origin].swap(taken);  // the one it replaces is freed once the lock is released
+}
+
+TlsSessionCache::TlsSessionCache() : state_(new State) {}
+TlsSessionCache::~TlsSessionCache() = default;
 
 struct TlsSession::State {
   std::unique_ptr<SSL_CTX, SslCtxFree> ctx;
+  CacheLink link;  // named in the SSL object, so it outlives it
   std::unique_ptr<SSL, SslFree> ssl;
   TlsFailure failure = TlsFailure::kNone;
   bool established = false;
 };
 
-TlsSession::TlsSession(SocketHandle socket, const char* host) : state_(new State) {
+TlsSession::TlsSession(SocketHandle socket, const char* host, TlsSessionCache* cache, int port)
+    : state_(new State) {
   ERR_clear_error();
   const int fd = static_cast<int>(socket);
   const int flags = fcntl(fd, F_GETFL, 0);
   if (host == nullptr || flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return;
 
-  state_->ctx.reset(SSL_CTX_new(TLS_client_method()));
+  // Without a cache the session has a context of its own, as every session had before the cache.
+  state_->ctx.reset(cache != nullptr ? cache->state().Context() : NewClientContext());
   SSL_CTX* ctx = state_->ctx.get();
-  if (ctx == nullptr || SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 ||
-      SSL_CTX_set_default_verify_paths(ctx) != 1) {
-    state_->ctx.reset();
-    return;
-  }
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  if (ctx == nullptr) return;
 
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(ctx));
   const BIO_METHOD* method = SocketBioMethod();
@@ -140,6 +230,13 @@ TlsSession::TlsSession(SocketHandle socket, const char* host) : state_(new State
           ? SSL_set_tlsext_host_name(ssl.get(), host) == 1 && SSL_set1_host(ssl.get(), host) == 1
           : X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), literal.c_str()) == 1;
   if (!named) return;
+  if (cache != nullptr) {
+    state_->link = {&cache->state(), std::string(host) + ":" + std::to_string(port)};
+    if (SSL_set_ex_data(ssl.get(), StateIndex(), &state_->link) != 1) return;
+    // A session the server no longer knows costs nothing: it answers with a full handshake.
+    const SessionRef resumed = cache->state().SessionOf(state_->link.origin);
+    if (resumed && SSL_set_session(ssl.get(), resumed.get()) != 1) return;
+  }
   state_->ssl = std::move(ssl);
 }
 
@@ -229,6 +326,10 @@ TlsStep TlsSession::Receive(char* buffer, int capacity, int& received) {
 
 bool TlsSession::HasBuffered() const {
   return state_->established && SSL_pending(state_->ssl.get()) > 0;
+}
+
+bool TlsSession::HoldsAnything() const {
+  return state_->ssl && SSL_has_pending(state_->ssl.get()) == 1;
 }
 
 TlsFailure TlsSession::failure() const { return state_->failure; }

@@ -171,4 +171,8 @@ bool TlsSession::HasBuffered() const {
   return s.opened && (s.phase != State::Phase::kOpen || !s.incoming.empty());
 }
 
+bool TlsSession::HoldsAnything() const {
+  return state_->plainAt < state_->plain.size() || !state_->incoming.empty();
+}
+
 }  // namespace rz::platform

@@ -8,6 +8,7 @@
 #include "platform/tls_session.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/last_error.h"
@@ -57,9 +58,8 @@ std::wstring Widen(const std::string& text) {
   return wide;
 }
 
-}  // namespace
-
-bool TlsSession::State::AcquireCredentials() {
+// Client credentials that leave the server's certificate to us. SEC_E_OK, or Schannel's refusal.
+SECURITY_STATUS AcquireClientCredentials(CredHandle& cred) {
   constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
   TimeStamp expiry{};
   // TLS 1.3 needs the newer structure, which only recent systems know; they get 1.2 and 1.3.
@@ -84,6 +84,42 @@ bool TlsSession::State::AcquireCredentials() {
         AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
                                   nullptr, &legacy, nullptr, nullptr, &cred, &expiry);
   }
+  return status;
+}
+
+}  // namespace
+
+// One credential handle for the call, acquired on first use. Schannel keeps the sessions of the
+// handshakes made under a handle and offers them again to the same server name, so every new
+// connection of the call to a server it already reached may resume.
+struct TlsSessionCache::State {
+  std::mutex mutex;
+  bool tried = false;
+  bool haveCred = false;
+  CredHandle cred{};
+
+  ~State() {
+    if (haveCred) FreeCredentialsHandle(&cred);
+  }
+  // The shared handle in `out`, or false when it cannot be had.
+  bool Credentials(CredHandle& out) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!tried) {
+      tried = true;
+      const SECURITY_STATUS status = AcquireClientCredentials(cred);
+      haveCred = status == SEC_E_OK;
+      if (!haveCred) NoteResultCode(status);
+    }
+    if (haveCred) out = cred;
+    return haveCred;
+  }
+};
+
+TlsSessionCache::TlsSessionCache() : state_(new State) {}
+TlsSessionCache::~TlsSessionCache() = default;
+
+bool TlsSession::State::AcquireCredentials() {
+  const SECURITY_STATUS status = AcquireClientCredentials(cred);
   if (status != SEC_E_OK) {
     NoteResultCode(status);
     return false;
@@ -244,7 +280,8 @@ void TlsSession::State::SendCloseNotify() {
   }
 }
 
-TlsSession::TlsSession(SocketHandle socket, const char* host) : state_(new State) {
+TlsSession::TlsSession(SocketHandle socket, const char* host, TlsSessionCache* cache, int)
+    : state_(new State) {
   if (host == nullptr) return;
   state_->socket = static_cast<SOCKET>(socket);
   state_->host = host;
@@ -257,6 +294,11 @@ TlsSession::TlsSession(SocketHandle socket, const char* host) : state_(new State
   if (::ioctlsocket(state_->socket, FIONBIO, &nonBlocking) != 0) {
     NoteSocketError();
     state_->socket = INVALID_SOCKET;
+    return;
+  }
+  if (cache != nullptr) {
+    state_->haveCred = cache->state().Credentials(state_->cred);
+    state_->ownsCred = false;
     return;
   }
   state_->AcquireCredentials();

@@ -37,6 +37,7 @@ struct TlsSession::State {
   std::wstring serverName;  // for SNI and the name check; empty for an address literal
   CredHandle cred{};
   bool haveCred = false;
+  bool ownsCred = true;  // false for the call's shared handle, which its cache frees
   CtxtHandle context{};
   bool haveContext = false;
   Phase phase = Phase::kHandshake;
@@ -54,7 +55,7 @@ struct TlsSession::State {
 
   ~State() {
     if (haveContext) DeleteSecurityContext(&context);
-    if (haveCred) FreeCredentialsHandle(&cred);
+    if (haveCred && ownsCred) FreeCredentialsHandle(&cred);
   }
 
   bool AcquireCredentials();
