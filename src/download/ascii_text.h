@@ -1,5 +1,5 @@
-// Case-insensitive comparison of protocol text (header names, schemes, host names): ASCII only,
-// whatever the C library's locale says.
+// Case-insensitive comparison and trimming of protocol text (header names, schemes, host names):
+// ASCII only, whatever the C library's locale says.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,14 @@ namespace rz {
 
 inline char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// `text` without the spaces, tabs and line ends around it.
+inline std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\r\n\v\f";
+  const std::size_t first = text.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return std::string_view();
+  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
 inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {

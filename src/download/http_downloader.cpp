@@ -36,11 +36,13 @@ Status HttpDownloader::Connect() {
   reusedConnection = false;
   keepConnection = false;
   responseBytes = 0;
+  reached = false;
   const bool pooled = useTls && pool != nullptr;
   if (pooled && !freshConnection) {
     connection = pool->Take(PoolKey());
     if (connection) {
       reusedConnection = true;
+      reached = true;
       return kOk;
     }
   }
@@ -50,7 +52,8 @@ Status HttpDownloader::Connect() {
   if (!connection) {
     return kNoMemory;
   }
-  Status opened = connection->Open();
+  Status opened = connection->OpenWithin(connectBudgetMicros);
+  reached = opened == kOk;
   if (opened == kOk && tunnelled) {
     opened = OpenTunnel(*connection, host, port, *tunnelProxy, tunnelStatus);
   }

@@ -84,6 +84,10 @@ class HttpDownloader {
   const ProxyServer* tunnelProxy = nullptr;
   // The proxy's answer to the tunnel request; 0 when none was read.
   int tunnelStatus = 0;
+  // For connecting to the server (or the proxy) over all of its addresses.
+  std::int32_t connectBudgetMicros = MySocket::kConnectBudgetMicros;
+  // Whether Connect got a connection to the server or the proxy, whatever happened after.
+  bool reached = false;
   // An https download with a pool: its request asks for keep-alive, Connect takes a kept
   // connection when one fits, and Disconnect keeps this one when its response allows (a kept-alive
   // answer whose Content-Length ended the body, with nothing after it). Not owned.

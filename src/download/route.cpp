@@ -1,23 +1,11 @@
 #include "download/route.h"
 
-#include <cctype>
-
 #include "download/ascii_text.h"
 #include "download/request_builder.h"
 #include "download/wire_url.h"
 
 namespace rz {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 // The host as names compare: no brackets, no trailing dot.
 std::string_view Bare(std::string_view host) {

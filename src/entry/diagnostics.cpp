@@ -106,9 +106,10 @@ void Redirected(int status, std::string_view from, std::string_view to) {
   Emit(line);
 }
 
-void DownloadFailed(std::string_view url, std::string_view name, Status status,
-                    std::string_view proxy, int proxyStatus, std::string_view proxyUnusable) {
-  std::string line = Concerning("download", url, name);
+namespace {
+
+// " failed: <status> (<meaning>; <platform reason>", the parenthesis left open.
+void AppendStatus(std::string& line, Status status) {
   line.append(" failed: ")
       .append(std::to_string(status))
       .append(" (")
@@ -121,6 +122,28 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status,
     line.append("; ");
     Append(line, reason);
   }
+}
+
+}  // namespace
+
+void ScriptNotice(std::string_view text) {
+  std::string line(kLinePrefix);
+  Append(line, text);
+  Emit(line);
+}
+
+void RouteFailed(std::string_view url, std::string_view via, Status status) {
+  std::string line = Concerning("route", ShownUrl(url));
+  line.append(via == "direct" ? " " : " through ").append(via);
+  AppendStatus(line, status);
+  line.append("); trying the next");
+  Emit(line);
+}
+
+void DownloadFailed(std::string_view url, std::string_view name, Status status,
+                    std::string_view proxy, int proxyStatus, std::string_view proxyUnusable) {
+  std::string line = Concerning("download", url, name);
+  AppendStatus(line, status);
   if (!proxy.empty()) {
     line.append("; through proxy ");
     Append(line, proxy);

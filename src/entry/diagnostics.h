@@ -8,6 +8,10 @@
 //   RazaRa: downloads go direct (no proxy set)
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4
 //   RazaRa: fetch http://h/a.mp4 -> a.mp4 resumed from byte 4096
+//   RazaRa: setup script http://h/p.pac cannot be had: the server answered 404; downloads go
+//           direct (no proxy set)                                           [one line]
+//   RazaRa: route http://h/a.mp4 through proxy 10.0.0.1:3128 failed: -1004 (connection failed;
+//           errno 111: Connection refused); trying the next                 [one line]
 //   RazaRa: redirect 301 http://h/a.mp4 -> https://cdn.h/a.mp4
 //   RazaRa: download https://h/a.mp4 -> a.mp4 failed: -1031 (TLS certificate not trusted;
 //           OpenSSL verify error 20: unable to get local issuer certificate)   [one line]
@@ -45,6 +49,13 @@ void FetchResumed(std::string_view url, std::string_view name, std::int64_t offs
 
 // Once per download pass: how downloads reach their servers (download/route.h's description).
 void RoutesChosen(std::string_view description);
+// Once per pass at most: what the automatic configuration could not do and where downloads go
+// instead, e.g. "setup script http://h/p.pac cannot be had: the server answered 404; downloads go
+// direct (no proxy set)".
+void ScriptNotice(std::string_view text);
+// A request for `url` could not connect through `via` ("proxy h:3128", "direct"), and the next of
+// the script's routes is tried.
+void RouteFailed(std::string_view url, std::string_view via, Status status);
 // A request for the fetch was answered with redirect `status` from `from` to `to`.
 void Redirected(int status, std::string_view from, std::string_view to);
 

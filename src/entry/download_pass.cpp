@@ -10,11 +10,12 @@
 #include "cache/cache_folder.h"
 #include "cache/cache_paths.h"
 #include "download/connection_pool.h"
-#include "download/route.h"
+#include "download/pass_routes.h"
 #include "download/wire_url.h"
 #include "entry/diagnostics.h"
 #include "entry/fetch.h"
 #include "entry/fetch_scheduler.h"
+#include "platform/auto_proxy.h"
 #include "platform/file_system.h"
 #include "platform/system_proxy.h"
 
@@ -54,8 +55,8 @@ bool Refused(const std::string& entry, std::string_view why) {
 }
 
 // Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
-bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxies,
-                 ConnectionPool& pool, const std::string& entry) {
+bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
+                 const std::string& entry) {
   const std::string requestUrl = RequestUrl(entry);
 
   WireUrl parts;
@@ -98,7 +99,7 @@ bool SettleEntry(CacheFolder& cache, const platform::SystemProxySettings& proxie
 
   diag::FetchStarting(requestUrl, fileName);
   ProxyUse proxy;
-  const Status fetched = Fetch(cache, proxies, pool, requestUrl, fileName, localPath, proxy);
+  const Status fetched = Fetch(cache, routes, pool, requestUrl, fileName, localPath, proxy);
   if (fetched != kOk) {
     diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status, proxy.why);
   }
@@ -114,9 +115,14 @@ std::string NameKeyOf(const std::string& entry) {
 }  // namespace
 
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
-  // Read once, so that every entry of one pass takes the same route.
-  const platform::SystemProxySettings proxies = platform::ReadSystemProxySettings();
-  diag::RoutesChosen(DescribeRoutes(proxies));
+  // Read once, so that every entry of one pass takes the same route. The script, when there is
+  // one, is looked for and fetched only once a fetch needs a route.
+  const platform::AutoProxySettings automatic = platform::ReadAutoProxySettings();
+  platform::ProxyScript script(automatic);
+  PassRoutes routes(
+      platform::ReadSystemProxySettings(), automatic,
+      [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); });
+  diag::RoutesChosen(routes.Describe());
   cache.OnLost(&diag::CommitFailed);
   bool ok = false;
   {
@@ -125,7 +131,7 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
     ConnectionPool pool(kFetchesInFlight);
     ok = FetchScheduler::Run(
         list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
-        [&](std::size_t index) { return SettleEntry(cache, proxies, pool, list[index]); });
+        [&](std::size_t index) { return SettleEntry(cache, routes, pool, list[index]); });
   }
   // Files fetched before a failing entry, and by the fetches still in flight then, stay cached;
   // so does every other file of a batch in which one file could not take its name.

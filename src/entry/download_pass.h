@@ -13,7 +13,8 @@ namespace rz {
 // entry after it starts, those already in flight finish. What was fetched, before a failure or by
 // the fetches that finished after it, is committed all the same, each file on its own, and
 // partial data kept for names the list no longer holds is removed whatever the outcome. The
-// calling thread only waits; the fetches touch no COM object.
+// calling thread only waits; the fetches touch no COM object (a setup script runs on a thread of
+// the pass's own).
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache);
 
 }  // namespace rz

@@ -5,8 +5,8 @@
 
 #include "cache/cache_folder.h"
 #include "download/connection_pool.h"
+#include "download/pass_routes.h"
 #include "download/status_codes.h"
-#include "platform/system_proxy.h"
 
 namespace rz {
 
@@ -15,7 +15,7 @@ inline constexpr int kMaxRedirects = 10;
 
 // The proxy a failed fetch last went through, for its failure line: its name ("host:port"),
 // empty when the fetch went direct, and the status it answered when it refused; or, when the
-// setting could not be used at all, its source and why.
+// setting (or the script's answer) could not be used at all, its source and why.
 struct ProxyUse {
   std::string name;
   int status = 0;
@@ -24,10 +24,10 @@ struct ProxyUse {
 
 // Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of
 // `fileName`, then hands it to the cache's next commit as `localPath`. Each request takes the
-// route `proxies` give its URL; an https request takes a kept connection from `pool` when one
-// fits, and leaves its own there when the response allows. kOk, or the status that failed the
-// entry.
-Status Fetch(CacheFolder& cache, const platform::SystemProxySettings& proxies, ConnectionPool& pool,
+// routes `routes` give its URL, in order, until one connects; an https request takes a kept
+// connection from `pool` when one fits, and leaves its own there when the response allows. kOk, or
+// the status that failed the entry.
+Status Fetch(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
              const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
              ProxyUse& proxy);
 

@@ -12,6 +12,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <mutex>
+#include <utility>
+#include <vector>
 #else
 #include <cstdlib>
 #endif
@@ -182,6 +186,281 @@ INSTANTIATE_TEST_SUITE_P(
                  "downloads go http nowhere: all_proxy cannot be used (unsupported scheme socks5)",
                  true}),
     [](const testing::TestParamInfo<ProxyRow>& row) { return row.param.name; });
+
+#ifdef _WIN32
+// Automatic configuration, on Windows only: a setup script served on loopback and named in the
+// per-connection settings (version 0x46; flags 1 direct, 4 a setup script, 8 detection), which
+// stand for one row and are put back after it.
+class ConnectionSettings {
+ public:
+  ConnectionSettings(DWORD flags, const std::string& scriptUrl) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                    nullptr);
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, kValue, nullptr, nullptr, nullptr, &size) == 0) {
+      saved_.resize(size);
+      RegQueryValueExA(key_, kValue, nullptr, nullptr, saved_.data(), &size);
+    }
+    std::string blob;
+    for (const DWORD field :
+         {DWORD{0x46}, DWORD{0}, flags, DWORD{0}, DWORD{0}, static_cast<DWORD>(scriptUrl.size())}) {
+      blob.append(reinterpret_cast<const char*>(&field), sizeof field);
+    }
+    blob += scriptUrl + std::string(32, '\0');
+    Write(blob.data(), blob.size());
+  }
+  ~ConnectionSettings() {
+    if (!saved_.empty()) Write(saved_.data(), saved_.size());
+    RegCloseKey(key_);
+  }
+
+ private:
+  static constexpr char kKey[] =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+  static constexpr char kValue[] = "DefaultConnectionSettings";
+  void Write(const void* bytes, std::size_t size) {
+    RegSetValueExA(key_, kValue, 0, REG_BINARY, static_cast<const BYTE*>(bytes),
+                   static_cast<DWORD>(size));
+  }
+  HKEY key_ = nullptr;
+  std::vector<BYTE> saved_;
+};
+
+// The library's debug lines while it lives: OutputDebugStringA raises an exception that a
+// vectored handler sees first, on whichever thread wrote the line.
+class DebugLines {
+ public:
+  DebugLines() : handler_(AddVectoredExceptionHandler(1, &DebugLines::Seen)) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    text_.clear();
+  }
+  ~DebugLines() { RemoveVectoredExceptionHandler(handler_); }
+  static std::string Text() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return text_;
+  }
+
+ private:
+  static LONG CALLBACK Seen(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_C && record.NumberParameters >= 2) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      text_.append(reinterpret_cast<const char*>(record.ExceptionInformation[1])).append("\n");
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  static inline std::mutex mutex_;
+  static inline std::string text_;
+  PVOID handler_;
+};
+
+struct ScriptRow {
+  const char* name;
+  DWORD flags;
+  const char* scriptUrl;  // %S: the script server's port, %Q: a port nobody listens on
+  const char* answers;    // FindProxyForURL's body (%P: the proxy's port); nullptr: a 404
+  const char* fixed;      // the fixed ProxyServer, or ""
+  std::vector<const char*> entries;  // %F: the file server's port
+  bool fetched;
+  int scriptFetches;
+  int proxyConnections;
+  const char* proxyGets;  // what each request to the proxy starts with
+  int fileConnections;
+  const char* line;  // said exactly once in the pass
+};
+
+class ScriptRoute : public RefreshTest, public testing::WithParamInterface<ScriptRow> {};
+
+// The proxy redirects /r/ to the file server; the file server redirects /r/ to an https host that
+// only the proxy reaches, and answers a CONNECT with 403.
+TEST_P(ScriptRoute, Row) {
+  const ScriptRow& row = GetParam();
+  const std::string body = PatternBytes(300, 12);
+  const std::uint16_t unused = UnusedLoopbackPort();
+  const auto redirect = [](const std::string& to) {
+    return HttpResponse(302, "", {"Location: " + to});
+  };
+  ScriptServer files(Script().Answer([&](const std::string& request) {
+    return request.find(" /r/") != std::string::npos ? redirect("https://tls.test/a.bin")
+                                                     : HttpResponse(200, body);
+  }),
+                     Loopback::kIPv6);
+  ScriptServer proxy(Script().Answer([&](const std::string& request) {
+    if (request.rfind("CONNECT ", 0) == 0) return HttpResponse(403, "");
+    return request.find("/r/") != std::string::npos
+               ? redirect("http://[::1]:" + std::to_string(files.port()) + "/a.bin")
+               : HttpResponse(200, body);
+  }));
+  std::string script;
+  const auto expand = [&](std::string text) {
+    for (const auto& [mark, by] : {std::pair<std::string, std::uint16_t>{"%P", proxy.port()},
+                                   {"%F", files.port()},
+                                   {"%Q", unused}}) {
+      text = Replaced(text, mark, std::to_string(by));
+    }
+    return text;
+  };
+  ScriptServer scripts(
+      Respond(row.answers ? HttpResponse(200, expand("function FindProxyForURL(url, host) {" +
+                                                     std::string(row.answers) + "}"))
+                          : HttpResponse(404, "")));
+  const auto expandAll = [&](const std::string& text) {
+    return Replaced(expand(text), "%S", std::to_string(scripts.port()));
+  };
+  const ConnectionSettings settings(row.flags, expandAll(row.scriptUrl));
+  const SystemProxy fixed(expandAll(row.fixed), "");
+  rz::AdUrlList list;
+  for (const char* entry : row.entries) list.push_back(expandAll(entry));
+  rz::CacheFolder cache(cacheDir());
+  ASSERT_TRUE(cache.Lock());
+  const DebugLines lines;
+  EXPECT_EQ(rz::DownloadMissingAds(list, cache), row.fetched);
+  const std::string text = DebugLines::Text();
+  const std::string line = expandAll(row.line);
+  EXPECT_NE(text.find(line), std::string::npos) << text;
+  EXPECT_EQ(text.find(line, text.find(line) + 1), std::string::npos) << text;
+  EXPECT_EQ(scripts.Connections(), row.scriptFetches);
+  EXPECT_EQ(proxy.Connections(), row.proxyConnections);
+  for (const std::string& request : proxy.Requests()) {
+    EXPECT_EQ(request.rfind(row.proxyGets, 0), 0u) << request;
+  }
+  EXPECT_EQ(files.Connections(), row.fileConnections);
+}
+
+// files.test and tls.test resolve nowhere: only the proxy can reach them.
+constexpr char kByHost[] =
+    "if (host == 'files.test' || host == 'tls.test') return 'PROXY 127.0.0.1:%P';"
+    "return 'DIRECT';";
+constexpr char kScriptUrl[] = "http://127.0.0.1:%S/proxy.pac";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScriptRoute,
+    testing::Values(
+        // The script's answer comes before the fixed proxy (dead here); one fetch of it serves
+        // the whole pass.
+        ScriptRow{"HttpByHost",
+                  5,
+                  kScriptUrl,
+                  kByHost,
+                  "127.0.0.1:%Q",
+                  {"http://files.test/a.bin", "http://[::1]:%F/b.bin", "http://files.test/c.bin"},
+                  true,
+                  1,
+                  2,
+                  "GET http://files.test/",
+                  1,
+                  "RazaRa: downloads go as setup script http://127.0.0.1:%S/proxy.pac answers, "
+                  "else http through proxy 127.0.0.1:%Q"},
+        ScriptRow{"HttpsThroughATunnel",
+                  5,
+                  kScriptUrl,
+                  kByHost,
+                  "",
+                  {"https://tls.test/a.bin"},
+                  false,
+                  1,
+                  1,
+                  "CONNECT tls.test:443 HTTP/1.1\r\nHost: tls.test:443\r\n\r\n",
+                  0,
+                  "through proxy 127.0.0.1:%P, which answered 403"},
+        ScriptRow{"RedirectHopGoesDirect",
+                  5,
+                  kScriptUrl,
+                  kByHost,
+                  "",
+                  {"http://files.test/r/a.bin"},
+                  true,
+                  1,
+                  1,
+                  "GET http://files.test/r/a.bin ",
+                  1,
+                  "redirect 302 http://files.test/r/a.bin -> http://[::1]:%F/a.bin"},
+        ScriptRow{"RedirectHopTakesTheTunnel",
+                  5,
+                  kScriptUrl,
+                  kByHost,
+                  "",
+                  {"http://[::1]:%F/r/a.bin"},
+                  false,
+                  1,
+                  1,
+                  "CONNECT tls.test:443 ",
+                  1,
+                  "through proxy 127.0.0.1:%P, which answered 403"},
+        ScriptRow{"SecondProxyWhenTheFirstIsDown",
+                  5,
+                  kScriptUrl,
+                  "return 'PROXY 127.0.0.1:%Q; PROXY 127.0.0.1:%P';",
+                  "",
+                  {"http://files.test/a.bin"},
+                  true,
+                  1,
+                  1,
+                  "GET http://files.test/a.bin ",
+                  0,
+                  "RazaRa: route http://files.test/a.bin through proxy 127.0.0.1:%Q failed: "
+                  "-1004 (connection failed"},
+        ScriptRow{"SocksAnswerFailsTheEntry",
+                  5,
+                  kScriptUrl,
+                  "return 'SOCKS 127.0.0.1:%P; DIRECT';",
+                  "",
+                  {"http://[::1]:%F/a.bin"},
+                  false,
+                  1,
+                  0,
+                  "",
+                  0,
+                  "(proxy setting cannot be used; setup script http://127.0.0.1:%S/proxy.pac "
+                  "answered \"SOCKS 127.0.0.1:%P\", which downloads cannot use (a socks proxy))"},
+        ScriptRow{"MissingScriptGoesDirectSaidOnce",
+                  5,
+                  kScriptUrl,
+                  nullptr,
+                  "",
+                  {"http://[::1]:%F/a.bin", "http://[::1]:%F/b.bin"},
+                  true,
+                  1,
+                  0,
+                  "",
+                  2,
+                  "RazaRa: setup script http://127.0.0.1:%S/proxy.pac cannot be had: the server "
+                  "answered 404; downloads go direct (no proxy set)"},
+        ScriptRow{
+            "UnreachableScriptLeavesTheFixedProxy",
+            5,
+            "http://127.0.0.1:%Q/proxy.pac",
+            kByHost,
+            "127.0.0.1:%P",
+            {"http://files.test/a.bin"},
+            true,
+            0,
+            1,
+            "GET http://files.test/a.bin ",
+            0,
+            "; downloads go http through proxy 127.0.0.1:%P (Internet Settings ProxyServer)"}),
+    [](const testing::TestParamInfo<ScriptRow>& row) { return row.param.name; });
+
+// Detection finds no script under Wine 8 (no DHCP, and its DNS lookups ask with flags Wine does
+// not take); the call goes direct and says so once. Run by the in_netns test alone, in a network
+// namespace of its own, so that no lookup can leave the machine.
+INSTANTIATE_TEST_SUITE_P(
+    DISABLED_InNamespace, ScriptRoute,
+    testing::Values(ScriptRow{"DetectionFindsNothing",
+                              9,
+                              "",
+                              nullptr,
+                              "",
+                              {"http://[::1]:%F/a.bin", "http://[::1]:%F/b.bin"},
+                              true,
+                              0,
+                              0,
+                              "",
+                              2,
+                              "RazaRa: automatic detection found no setup script; downloads go "
+                              "direct (no proxy set)"}),
+    [](const testing::TestParamInfo<ScriptRow>& row) { return row.param.name; });
+#endif
 
 }  // namespace
 }  // namespace rztest

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "download/pac_answer.h"
+#include "download/pass_routes.h"
 #include "download/request_builder.h"
 
 namespace rz {
@@ -105,6 +108,143 @@ TEST(RouteFor, EachSchemeTakesItsOwnProxyUnlessBypassed) {
   EXPECT_EQ(RouteFor(settings, "http", "ads.test").unusable,
             "http_proxy: unsupported scheme socks5");
   EXPECT_EQ(RouteFor(settings, "http", "cdn.files.test").kind, RouteKind::kDirect);
+}
+
+}  // namespace
+}  // namespace rz
+
+namespace rz {
+namespace {
+
+TEST(RoutesFromAnswer, Table) {
+  const char* const kSource = "setup script http://h/p.pac";
+  const struct {
+    const char* answer;
+    bool secure;
+    const char* routes;  // each route: "direct", "form h:p", "tunnel h:p" or "unusable <why>"
+  } rows[] = {
+      {"PROXY a.test:3128; PROXY b.test:3129; DIRECT", false,
+       "form a.test:3128|form b.test:3129|direct"},
+      {" proxy [::1]:3128 ;; http a.test ", true, "tunnel [::1]:3128|tunnel a.test:80"},
+      {"", false, "direct"},
+      {"SOCKS 127.0.0.1:1080; DIRECT", false,
+       "unusable setup script http://h/p.pac answered \"SOCKS 127.0.0.1:1080\", which downloads "
+       "cannot use (a socks proxy)|direct"},
+      {"SOCKS5 s:1", false, "unusable (a socks proxy)"},
+      {"HTTPS s:443", false, "unusable (a proxy spoken to over TLS)"},
+      {"PROXY u:p@a.test:1", false, "unusable (not a host and port)"},
+      {"PROXY a.test:70000", false, "unusable (bad port"},
+      {"PROXY", false, "unusable (empty)"},
+      {"DIRECT now", false, "unusable (text after DIRECT)"},
+      {"FOO a\r\nb", false, "unusable setup script http://h/p.pac answered \"FOO a%0D%0Ab\""},
+      {"DIRECT;DIRECT;DIRECT;DIRECT;DIRECT;DIRECT;DIRECT;DIRECT;PROXY a:1", false,
+       "direct|direct|direct|direct|direct|direct|direct|direct"},
+  };
+  for (const auto& row : rows) {
+    std::string got;
+    for (const Route& route : RoutesFromAnswer(row.answer, row.secure, kSource)) {
+      if (!got.empty()) got += "|";
+      got += route.kind == RouteKind::kDirect      ? "direct"
+             : route.kind == RouteKind::kProxyForm ? "form " + route.proxy.Name()
+             : route.kind == RouteKind::kTunnel    ? "tunnel " + route.proxy.Name()
+                                                   : "unusable " + route.unusable;
+    }
+    const std::string want = row.routes;
+    if (want.rfind("unusable (", 0) == 0) {
+      EXPECT_NE(got.find(want.substr(9)), std::string::npos) << row.answer << ": " << got;
+    } else {
+      EXPECT_EQ(got.substr(0, want.size()), want) << row.answer;
+    }
+  }
+}
+
+// A pass's routes over a stand-in script that counts its questions.
+struct ScriptPass {
+  explicit ScriptPass(platform::ScriptReply::Kind kind, const char* text, bool keep = true) {
+    fixed.forHttp = "127.0.0.1:3128";
+    fixed.httpSource = "Internet Settings ProxyServer";
+    fixed.bypass = "<local>";
+    fixed.bypassSource = "Internet Settings ProxyOverride";
+    fixed.overrideList = true;
+    automatic.scriptUrl = "http://user:pw@pac.test/p.pac";
+    automatic.keepAnswers = keep;
+    reply.kind = kind;
+    reply.text = text;
+    reply.source = "setup script " + automatic.scriptUrl;
+    routes = std::make_unique<PassRoutes>(fixed, automatic,
+                                          [this](const std::string&, const std::string& host) {
+                                            ++asked;
+                                            platform::ScriptReply answer = reply;
+                                            if (host == "lan") answer.text = "DIRECT";
+                                            return answer;
+                                          });
+  }
+  // The routes of `url` as "direct", "form h:p" ..., and the notice it brought.
+  std::string For(const std::string& url, std::string& notice) {
+    WireUrl wire;
+    EXPECT_EQ(TakeApart(url, wire), kOk);
+    std::string got;
+    for (const Route& route : routes->For(wire, notice)) {
+      got += (got.empty() ? "" : "|") + std::string(route.kind == RouteKind::kDirect ? "direct"
+                                                    : route.kind == RouteKind::kUnusable
+                                                        ? "unusable"
+                                                        : "proxy " + route.proxy.Name());
+    }
+    return got;
+  }
+  platform::SystemProxySettings fixed;
+  platform::AutoProxySettings automatic;
+  platform::ScriptReply reply;
+  int asked = 0;
+  std::unique_ptr<PassRoutes> routes;
+};
+
+TEST(PassRoutes, ScriptFirstOneQuestionPerHostAndUnreachableProxiesLast) {
+  ScriptPass pass(platform::ScriptReply::Kind::kAnswer, "PROXY a.test:1; PROXY b.test:2; DIRECT");
+  EXPECT_EQ(pass.routes->Describe(),
+            "as setup script http://pac.test/p.pac answers, else http through proxy "
+            "127.0.0.1:3128 (Internet Settings ProxyServer); direct for <local> (Internet "
+            "Settings ProxyOverride)");
+  std::string notice;
+  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
+  EXPECT_EQ(pass.For("http://ADS.test/b.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
+  // The fixed proxy's exceptions do not apply to a script's answer.
+  EXPECT_EQ(pass.For("http://lan/c.bin", notice), "direct");
+  EXPECT_EQ(pass.For("https://ads.test/d.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
+  EXPECT_EQ(pass.asked, 3);
+  EXPECT_EQ(notice, "");
+  ProxyServer dead;
+  ASSERT_EQ(ParseProxyServer("a.test:1", 80, dead), "");
+  pass.routes->Unreachable(dead);
+  EXPECT_EQ(pass.For("http://ads.test/e.bin", notice), "proxy b.test:2|direct|proxy a.test:1");
+
+  ScriptPass afresh(platform::ScriptReply::Kind::kAnswer, "DIRECT", false);
+  afresh.For("http://ads.test/a.bin", notice);
+  afresh.For("http://ads.test/b.bin", notice);
+  EXPECT_EQ(afresh.asked, 2);
+}
+
+TEST(PassRoutes, WithoutAScriptTheFixedSettingsServeAndTheLineIsSaidOnce) {
+  ScriptPass pass(platform::ScriptReply::Kind::kNoScript,
+                  "setup script http://user:pw@pac.test/p.pac cannot be had: the server answered "
+                  "404");
+  std::string notice;
+  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(notice,
+            "setup script http://pac.test/p.pac cannot be had: the server answered 404; downloads "
+            "go http through proxy 127.0.0.1:3128 (Internet Settings ProxyServer); direct for "
+            "<local> (Internet Settings ProxyOverride)");
+  EXPECT_EQ(pass.For("http://lan/b.bin", notice), "direct");
+  EXPECT_EQ(notice, "");
+
+  ScriptPass failing(platform::ScriptReply::Kind::kNoAnswer, "the script failed");
+  EXPECT_EQ(failing.For("http://ads.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(notice,
+            "setup script http://pac.test/p.pac gave no answer for http://ads.test/a.bin (the "
+            "script failed); such URLs go http through proxy 127.0.0.1:3128 (Internet Settings "
+            "ProxyServer); direct for <local> (Internet Settings ProxyOverride)");
+  EXPECT_EQ(failing.For("http://other.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(notice, "");
 }
 
 }  // namespace

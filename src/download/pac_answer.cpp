@@ -1,0 +1,81 @@
+#include "download/pac_answer.h"
+
+#include <cstdio>
+#include <string>
+
+#include "download/ascii_text.h"
+
+namespace rz {
+namespace {
+
+// An entry as a debug line quotes it: control characters as %XX, at most 100 bytes.
+std::string Quoted(std::string_view entry) {
+  constexpr std::size_t kMaxShown = 100;
+  std::string shown = "\"";
+  for (std::size_t i = 0; i < entry.size() && i < kMaxShown; ++i) {
+    const auto c = static_cast<unsigned char>(entry[i]);
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[4] = {};
+      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+      shown += escaped;
+    } else {
+      shown += entry[i];
+    }
+  }
+  if (entry.size() > kMaxShown) shown += "...";
+  return shown + "\"";
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+Route EntryRoute(std::string_view entry, bool secure, std::string_view source) {
+  Route route;
+  const std::size_t space = entry.find_first_of(" \t");
+  const std::string_view keyword = entry.substr(0, space);
+  const std::string_view address =
+      space == std::string_view::npos ? std::string_view() : Trimmed(entry.substr(space));
+  std::string why;
+  if (EqualsIgnoreCase(keyword, "DIRECT")) {
+    if (address.empty()) return route;
+    why = "text after DIRECT";
+  } else if (EqualsIgnoreCase(keyword, "PROXY") || EqualsIgnoreCase(keyword, "HTTP")) {
+    // A host and a port, nothing else: no scheme, credentials or path.
+    why = address.find_first_of("@/") == std::string_view::npos
+              ? ParseProxyServer(address, 80, route.proxy)
+              : std::string("not a host and port");
+    if (why.empty()) {
+      route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
+      return route;
+    }
+  } else if (StartsWithIgnoreCase(keyword, "SOCKS")) {
+    why = "a socks proxy";
+  } else if (EqualsIgnoreCase(keyword, "HTTPS")) {
+    why = "a proxy spoken to over TLS";
+  } else {
+    why = "not DIRECT or PROXY";
+  }
+  route = Route();
+  route.kind = RouteKind::kUnusable;
+  route.unusable = std::string(source) + " answered " + Quoted(entry) +
+                   ", which downloads cannot use (" + why + ")";
+  return route;
+}
+
+}  // namespace
+
+std::vector<Route> RoutesFromAnswer(std::string_view answer, bool secure, std::string_view source) {
+  std::vector<Route> routes;
+  while (routes.size() < kMaxAnswerRoutes) {
+    const std::size_t end = answer.find(';');
+    const std::string_view entry = Trimmed(answer.substr(0, end));
+    if (!entry.empty()) routes.push_back(EntryRoute(entry, secure, source));
+    if (end == std::string_view::npos) break;
+    answer.remove_prefix(end + 1);
+  }
+  if (routes.empty()) routes.emplace_back();
+  return routes;
+}
+
+}  // namespace rz

@@ -1,0 +1,79 @@
+// The pieces of automatic configuration on Windows, each over one system library:
+//   auto_proxy_winhttp.cpp  WinHTTP: the per-connection settings, detection, and the system's own
+//                           resolver (Windows 8 and later), which runs the script outside this
+//                           process and keeps it between calls;
+//   auto_proxy_jsproxy.cpp  where that resolver is missing (Windows 7, Wine): the script fetched
+//                           once with WinINet and run in jsproxy.dll, which gives its raw answer.
+// auto_proxy.cpp decides between them and keeps the call's state.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace rz::platform::win32 {
+
+// The function `name` of a system library, which is loaded from the system folder only, once, and
+// kept for the process (its own threads may run on after a call); null when either is missing.
+// Loaded rather than imported: the resolver's functions exist from Windows 8 on, jsproxy.dll has
+// no import library, and the DLL's imports stay as they were.
+FARPROC SystemFunction(const wchar_t* library, const char* name);
+
+// `address` as the function pointer type it has.
+template <typename FunctionPointer>
+FunctionPointer As(FARPROC address) {
+  return reinterpret_cast<FunctionPointer>(reinterpret_cast<void (*)()>(address));
+}
+
+// "Win32 error 12029: <the system's text>".
+std::string SystemErrorText(DWORD error);
+
+// WinHttpGetIEProxyConfigForCurrentUser: "Automatically detect settings" and the setup script's
+// address; false when the settings cannot be read.
+bool ReadConnectionSettings(bool& detect, std::string& scriptUrl);
+
+// WinHttpDetectAutoProxyConfigUrl over DHCP and DNS: the address of the script found, or empty
+// with `why` saying what happened.
+std::string DetectScriptUrl(std::string& why);
+
+// The system's proxy resolver. One question at a time.
+class SystemResolver {
+ public:
+  SystemResolver();
+  ~SystemResolver();
+  SystemResolver(const SystemResolver&) = delete;
+  SystemResolver& operator=(const SystemResolver&) = delete;
+
+  // Whether this system has one that works.
+  bool available() const { return session_ != nullptr; }
+  // The answer for `url` in a script's own words ("PROXY a:3128; SOCKS b:1080; DIRECT"), from a
+  // detected script or the one at `scriptUrl`: 0, or WinHTTP's error.
+  DWORD Ask(const std::string& url, bool detect, const std::string& scriptUrl, std::string& answer);
+
+ private:
+  void* session_ = nullptr;
+};
+
+// A script's text, fetched once with WinINet, direct (never through a proxy), http and https only;
+// false with `why`.
+bool FetchScript(const std::string& url, std::string& text, std::string& why);
+
+// A script run by jsproxy.dll. jsproxy holds one script for the whole process, so each question
+// loads this one again when another was loaded since.
+class ScriptEngine {
+ public:
+  ScriptEngine() = default;
+  ~ScriptEngine();
+  ScriptEngine(const ScriptEngine&) = delete;
+  ScriptEngine& operator=(const ScriptEngine&) = delete;
+
+  bool Load(std::string text, std::string& why);
+  // The script's answer for `url`; false with `why` when it gives none.
+  bool Run(const std::string& url, const std::string& host, std::string& answer, std::string& why);
+
+ private:
+  bool LoadedLocked(std::string& why);
+  std::string text_;
+};
+
+}  // namespace rz::platform::win32

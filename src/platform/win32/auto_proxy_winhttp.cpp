@@ -1,0 +1,205 @@
+// WinHTTP's part of automatic configuration: the per-connection settings as WinHTTP reads them,
+// detection, and the system's proxy resolver, which runs the script in WinHTTP's own service
+// (never in the host's process), keeps it between calls and gives every entry of an answer with
+// its kind. Wine 8 has no such resolver (WinHttpCreateProxyResolver answers 12178); its
+// WinHttpGetProxyForUrl keeps only the first proxy of an answer and takes SOCKS for none, which
+// would lose the failover and send a SOCKS answer direct, so it is not used at all.
+#include <windows.h>
+#include <winhttp.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/com_util.h"
+
+namespace rz::platform::win32 {
+namespace {
+
+template <typename FunctionPointer>
+FunctionPointer WinHttp(const char* name) {
+  return As<FunctionPointer>(SystemFunction(L"winhttp.dll", name));
+}
+
+// A string WinHTTP allocated for the caller, freed with GlobalFree.
+class GlobalText {
+ public:
+  explicit GlobalText(LPWSTR text) : text_(text) {}
+  ~GlobalText() {
+    if (text_ != nullptr) ::GlobalFree(text_);
+  }
+  GlobalText(const GlobalText&) = delete;
+  GlobalText& operator=(const GlobalText&) = delete;
+  // UTF-8; empty when there is none or it does not convert.
+  std::string Utf8() const {
+    try {
+      return text_ == nullptr ? std::string() : ToUtf8(text_);
+    } catch (const std::exception&) {
+      return std::string();
+    }
+  }
+
+ private:
+  LPWSTR text_;
+};
+
+// One WinHTTP handle, closed on every path.
+class Handle {
+ public:
+  explicit Handle(HINTERNET handle = nullptr) : handle_(handle) {}
+  ~Handle() {
+    if (handle_ != nullptr) WinHttp<decltype(&WinHttpCloseHandle)>("WinHttpCloseHandle")(handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HINTERNET get() const { return handle_; }
+  HINTERNET* out() { return &handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+// Where the resolver's one asynchronous answer lands. The callback touches it before it sets the
+// event and never after, so it may go once the event is set.
+struct Completion {
+  HANDLE done = nullptr;
+  DWORD status = 0;
+  DWORD error = 0;
+};
+
+void CALLBACK OnResolved(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+  auto* completion = reinterpret_cast<Completion*>(context);
+  if (completion == nullptr) return;
+  if (status == WINHTTP_CALLBACK_STATUS_REQUEST_ERROR && info != nullptr) {
+    completion->error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+  }
+  completion->status = status;
+  ::SetEvent(completion->done);
+}
+
+// One entry of the resolver's answer as a script would have written it.
+std::string EntryText(const WINHTTP_PROXY_RESULT_ENTRY& entry) {
+  if (!entry.fProxy || entry.fBypass) return "DIRECT";
+  std::string host;
+  try {
+    host = entry.pwszProxy == nullptr ? std::string() : ToUtf8(entry.pwszProxy);
+  } catch (const std::exception&) {
+  }
+  if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
+  const char* kind = entry.ProxyScheme == INTERNET_SCHEME_HTTP    ? "PROXY "
+                     : entry.ProxyScheme == INTERNET_SCHEME_HTTPS ? "HTTPS "
+                     : entry.ProxyScheme == INTERNET_SCHEME_SOCKS ? "SOCKS "
+                                                                  : "UNKNOWN ";
+  return kind + host + ":" + std::to_string(entry.ProxyPort);
+}
+
+}  // namespace
+
+bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
+  const auto read = WinHttp<decltype(&WinHttpGetIEProxyConfigForCurrentUser)>(
+      "WinHttpGetIEProxyConfigForCurrentUser");
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  if (read == nullptr || !read(&config)) return false;
+  const GlobalText url(config.lpszAutoConfigUrl);
+  const GlobalText proxy(config.lpszProxy);
+  const GlobalText bypass(config.lpszProxyBypass);
+  detect = config.fAutoDetect != FALSE;
+  scriptUrl = url.Utf8();
+  return true;
+}
+
+std::string DetectScriptUrl(std::string& why) {
+  const auto detect =
+      WinHttp<decltype(&WinHttpDetectAutoProxyConfigUrl)>("WinHttpDetectAutoProxyConfigUrl");
+  LPWSTR found = nullptr;
+  if (detect == nullptr) {
+    why = "automatic detection is not available";
+  } else if (!detect(WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &found)) {
+    const DWORD error = ::GetLastError();
+    why = error == ERROR_WINHTTP_AUTODETECTION_FAILED
+              ? "automatic detection found no setup script"
+              : "automatic detection failed (" + SystemErrorText(error) + ")";
+  }
+  const std::string url = GlobalText(found).Utf8();
+  if (url.empty() && why.empty()) why = "automatic detection found no setup script";
+  return url;
+}
+
+SystemResolver::SystemResolver() {
+  const auto open = WinHttp<decltype(&WinHttpOpen)>("WinHttpOpen");
+  const auto callback = WinHttp<decltype(&WinHttpSetStatusCallback)>("WinHttpSetStatusCallback");
+  const auto create = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver");
+  if (open == nullptr || callback == nullptr || create == nullptr ||
+      WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx") == nullptr ||
+      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult") == nullptr ||
+      WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult") == nullptr) {
+    return;
+  }
+  Handle session(open(L"RazaRa", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+  if (session.get() == nullptr ||
+      callback(session.get(), OnResolved,
+               WINHTTP_CALLBACK_FLAG_REQUEST_ERROR | WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
+               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    return;
+  }
+  // A system that has the functions but not the service behind them (Wine) fails here.
+  Handle probe;
+  if (create(session.get(), probe.out()) != ERROR_SUCCESS) return;
+  session_ = session.get();
+  *session.out() = nullptr;
+}
+
+SystemResolver::~SystemResolver() { const Handle session(static_cast<HINTERNET>(session_)); }
+
+DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string& scriptUrl,
+                          std::string& answer) {
+  Handle resolver;
+  DWORD error = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver")(
+      static_cast<HINTERNET>(session_), resolver.out());
+  if (error != ERROR_SUCCESS) return error;
+  std::wstring wideUrl;
+  std::wstring wideScript;
+  try {
+    wideUrl = FromUtf8(url);
+    wideScript = FromUtf8(scriptUrl);
+  } catch (const std::exception&) {
+    return ERROR_WINHTTP_INVALID_URL;
+  }
+  WINHTTP_AUTOPROXY_OPTIONS options{};
+  if (detect) {
+    options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+  }
+  if (!wideScript.empty()) {
+    options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = wideScript.c_str();
+  }
+  Completion completion;
+  completion.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (completion.done == nullptr) return ::GetLastError();
+  const auto closeEvent = [](HANDLE event) { ::CloseHandle(event); };
+  const std::unique_ptr<void, decltype(closeEvent)> event(completion.done, closeEvent);
+  error = WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx")(
+      resolver.get(), wideUrl.c_str(), &options, reinterpret_cast<DWORD_PTR>(&completion));
+  if (error != ERROR_IO_PENDING)
+    return error == ERROR_SUCCESS ? ERROR_WINHTTP_INTERNAL_ERROR : error;
+  // The session's time limits bound the script's fetch, and detection has limits of its own.
+  ::WaitForSingleObject(completion.done, INFINITE);
+  if (completion.status != WINHTTP_CALLBACK_STATUS_GETPROXYFORURL_COMPLETE) {
+    return completion.error != 0 ? completion.error : ERROR_WINHTTP_INTERNAL_ERROR;
+  }
+  WINHTTP_PROXY_RESULT result{};
+  error =
+      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult")(resolver.get(), &result);
+  if (error != ERROR_SUCCESS) return error;
+  answer.clear();
+  for (DWORD i = 0; i < result.cEntries && result.pEntries != nullptr; ++i) {
+    answer += (i == 0 ? "" : "; ") + EntryText(result.pEntries[i]);
+  }
+  WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult")(&result);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace rz::platform::win32
