@@ -38,6 +38,7 @@ MySocket::MySocket(const char* host, std::int32_t port, PollCallback pollCallbac
     : pollCallback_(pollCallback), host_(host), port_(port) {}
 MySocket::~MySocket() = default;
 Status MySocket::Open() { return kOk; }
+Status MySocket::OpenWithin(std::int32_t) { return kOk; }
 // The receiver never sees TLS: the fake's bytes are already plain.
 Status MySocket::StartTls(const char*, platform::TlsSessionCache*, std::int32_t) {
   return kTlsHandshakeFailed;

@@ -41,8 +41,8 @@ Route EntryRoute(std::string_view entry, bool secure, std::string_view source) {
     if (address.empty()) return route;
     why = "text after DIRECT";
   } else if (EqualsIgnoreCase(keyword, "PROXY") || EqualsIgnoreCase(keyword, "HTTP")) {
-    // A host and a port, nothing else: no scheme, credentials or path.
-    why = address.find_first_of("@/") == std::string_view::npos
+    // A host and a port, nothing else: no scheme, credentials, path or second word.
+    why = address.find_first_of("@/ \t") == std::string_view::npos
               ? ParseProxyServer(address, 80, route.proxy)
               : std::string("not a host and port");
     if (why.empty()) {

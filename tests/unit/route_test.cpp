@@ -133,6 +133,7 @@ TEST(RoutesFromAnswer, Table) {
       {"SOCKS5 s:1", false, "unusable (a socks proxy)"},
       {"HTTPS s:443", false, "unusable (a proxy spoken to over TLS)"},
       {"PROXY u:p@a.test:1", false, "unusable (not a host and port)"},
+      {"PROXY a.test b.test:1", false, "unusable (not a host and port)"},
       {"PROXY a.test:70000", false, "unusable (bad port"},
       {"PROXY", false, "unusable (empty)"},
       {"DIRECT now", false, "unusable (text after DIRECT)"},
