@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "download/wire_url.h"
+
 namespace rz {
 namespace {
 
@@ -145,6 +147,12 @@ bool MayRedirect(std::string_view from, std::string_view to) {
   const std::string toScheme = SchemeOf(to);
   if (toScheme != "http" && toScheme != "https") return false;
   return !(fromScheme == "https" && toScheme == "http");
+}
+
+Status FollowRedirect(std::string_view from, std::string_view location, std::string& next) {
+  next = ResolveReference(from, location);
+  if (ControlCharacterAt(location) != std::string_view::npos) return kUnsafeUrl;
+  return next.empty() || !MayRedirect(from, next) ? kRedirectRefused : kOk;
 }
 
 }  // namespace rz

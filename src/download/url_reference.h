@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "download/status_codes.h"
+
 namespace rz {
 
 // The target of `reference` resolved against the absolute URL `base`, dot segments removed and
@@ -17,5 +19,10 @@ std::string SchemeOf(std::string_view url);
 // Whether a fetch at `from` may follow a redirect to `to`: both http or https, and never from
 // https down to plain http.
 bool MayRedirect(std::string_view from, std::string_view to);
+
+// One redirect hop from `from` to a Location: `next` receives what it resolves to (empty when it
+// does not). kOk; kUnsafeUrl when the Location as sent holds a control character (in a fragment
+// too, which resolving drops); kRedirectRefused when it resolves to nothing MayRedirect allows.
+Status FollowRedirect(std::string_view from, std::string_view location, std::string& next);
 
 }  // namespace rz

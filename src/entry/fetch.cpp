@@ -160,11 +160,10 @@ Status Attempt(PassRoutes& routes, ConnectionPool& pool, const std::string& entr
         Request(routes, where, pool, stagedPath, canStage, part, offset, redirect, proxy);
     if (status != kRedirected) return status;
     if (followed == kMaxRedirects) return kTooManyRedirects;
-    std::string next = ResolveReference(url, redirect.location);
+    std::string next;
+    const Status hop = FollowRedirect(url, redirect.location, next);
     diag::Redirected(redirect.status, url, next.empty() ? redirect.location : next);
-    // The Location as sent, not only what it resolves to: a fragment is dropped there.
-    if (ControlCharacterAt(redirect.location) != std::string::npos) return kUnsafeUrl;
-    if (next.empty() || !MayRedirect(url, next)) return kRedirectRefused;
+    if (hop != kOk) return hop;
     url.swap(next);
   }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace rz::platform {
 
@@ -28,5 +29,12 @@ struct SystemProxySettings {
 };
 
 SystemProxySettings ReadSystemProxySettings();
+
+// The server for URLs of `scheme` (lower case) in an Internet Settings ProxyServer value: the whole
+// value when it names one server for every scheme, else its "scheme=" entry. A scheme without one
+// goes through the "socks=" entry when there is one, as WinINet takes it; that comes back as
+// "socks://host:port", which the route cannot use, so such URLs fail instead of going direct.
+// Empty when URLs of the scheme go direct. Plain text, read alike on every build.
+std::string ProxyServerFor(std::string_view value, std::string_view scheme);
 
 }  // namespace rz::platform

@@ -85,6 +85,25 @@ TEST(BypassLists, NoProxyAndProxyOverride) {
   }
 }
 
+TEST(ProxyServerFor, OneServerOrTheSchemesEntryElseSocks) {
+  const struct {
+    const char* value;
+    const char* scheme;
+    const char* server;
+  } rows[] = {
+      {"proxy.test:3128", "https", "proxy.test:3128"},
+      {"http=h1:1;https=h2:2", "https", "h2:2"},
+      {"HTTP=h1:1", "http", "h1:1"},
+      {"ftp=f:21", "http", ""},
+      {"ftp=f:21;socks=s:1080", "https", "socks://s:1080"},
+      {"http=;SOCKS=s:1", "http", "socks://s:1"},
+      {"", "http", ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(platform::ProxyServerFor(row.value, row.scheme), row.server) << row.value;
+  }
+}
+
 TEST(RouteFor, EachSchemeTakesItsOwnProxyUnlessBypassed) {
   platform::SystemProxySettings settings;
   EXPECT_EQ(DescribeRoutes(settings), "direct (no proxy set)");

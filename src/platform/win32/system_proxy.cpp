@@ -51,36 +51,6 @@ class Key {
   bool opened_ = false;
 };
 
-// The "scheme=" entry of a per-scheme ProxyServer value; empty when there is none.
-std::string EntryFor(const std::string& value, const char* scheme) {
-  std::size_t at = 0;
-  while (at <= value.size()) {
-    std::size_t end = value.find(';', at);
-    if (end == std::string::npos) end = value.size();
-    const std::string entry = value.substr(at, end - at);
-    const std::size_t equals = entry.find('=');
-    if (equals != std::string::npos &&
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry.c_str(), static_cast<int>(equals),
-                       scheme, -1) == CSTR_EQUAL) {
-      return entry.substr(equals + 1);
-    }
-    at = end + 1;
-  }
-  return std::string();
-}
-
-// The server for `scheme` in a ProxyServer value: the whole value when it names one server for
-// every scheme, else the "scheme=" entry. A scheme without one goes through the "socks=" entry
-// when there is one, as WinINet takes it; that comes back as "socks://host:port", which the route
-// cannot use, so such URLs fail instead of going direct. Empty when URLs of the scheme go direct.
-std::string ServerFor(const std::string& value, const char* scheme) {
-  if (value.find('=') == std::string::npos) return value;
-  const std::string own = EntryFor(value, scheme);
-  if (!own.empty()) return own;
-  const std::string socks = EntryFor(value, "socks");
-  return socks.empty() ? std::string() : "socks://" + socks;
-}
-
 }  // namespace
 
 SystemProxySettings ReadSystemProxySettings() {
@@ -91,8 +61,8 @@ SystemProxySettings ReadSystemProxySettings() {
   DWORD enabled = 0;
   if (!key.Number("ProxyEnable", enabled) || enabled == 0) return settings;
   const std::string server = key.Text("ProxyServer");
-  settings.forHttp = ServerFor(server, "http");
-  settings.forHttps = ServerFor(server, "https");
+  settings.forHttp = ProxyServerFor(server, "http");
+  settings.forHttps = ProxyServerFor(server, "https");
   settings.bypass = key.Text("ProxyOverride");
   settings.httpSource = settings.httpsSource = "Internet Settings ProxyServer";
   settings.bypassSource = "Internet Settings ProxyOverride";
