@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <sstream>
 #include <utility>
 #include <vector>
 #else
@@ -260,7 +261,7 @@ struct ScriptRow {
   const char* scriptUrl;  // %S: the script server's port, %Q: a port nobody listens on
   const char* answers;    // FindProxyForURL's body (%P: the proxy's port); nullptr: a 404
   const char* fixed;      // the fixed ProxyServer, or ""
-  std::vector<const char*> entries;  // %F: the file server's port
+  const char* entries;    // separated by spaces; %F: the file server's port
   bool fetched;
   int scriptFetches;
   int proxyConnections;
@@ -310,7 +311,8 @@ TEST_P(ScriptRoute, Row) {
   const ConnectionSettings settings(row.flags, expandAll(row.scriptUrl));
   const SystemProxy fixed(expandAll(row.fixed), "");
   rz::AdUrlList list;
-  for (const char* entry : row.entries) list.push_back(expandAll(entry));
+  std::istringstream entries(expandAll(row.entries));
+  for (std::string entry; entries >> entry;) list.push_back(entry);
   rz::CacheFolder cache(cacheDir());
   ASSERT_TRUE(cache.Lock());
   const DebugLines lines;
@@ -338,107 +340,37 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The script's answer comes before the fixed proxy (dead here); one fetch of it serves
         // the whole pass.
-        ScriptRow{"HttpByHost",
-                  5,
-                  kScriptUrl,
-                  kByHost,
-                  "127.0.0.1:%Q",
-                  {"http://files.test/a.bin", "http://[::1]:%F/b.bin", "http://files.test/c.bin"},
-                  true,
-                  1,
-                  2,
-                  "GET http://files.test/",
-                  1,
+        ScriptRow{"HttpByHost", 5, kScriptUrl, kByHost, "127.0.0.1:%Q",
+                  "http://files.test/a.bin http://[::1]:%F/b.bin http://files.test/c.bin", true, 1,
+                  2, "GET http://files.test/", 1,
                   "RazaRa: downloads go as setup script http://127.0.0.1:%S/proxy.pac answers, "
                   "else http through proxy 127.0.0.1:%Q"},
-        ScriptRow{"HttpsThroughATunnel",
-                  5,
-                  kScriptUrl,
-                  kByHost,
-                  "",
-                  {"https://tls.test/a.bin"},
-                  false,
-                  1,
-                  1,
-                  "CONNECT tls.test:443 HTTP/1.1\r\nHost: tls.test:443\r\n\r\n",
-                  0,
+        ScriptRow{"HttpsThroughATunnel", 5, kScriptUrl, kByHost, "", "https://tls.test/a.bin",
+                  false, 1, 1, "CONNECT tls.test:443 HTTP/1.1\r\nHost: tls.test:443\r\n\r\n", 0,
                   "through proxy 127.0.0.1:%P, which answered 403"},
-        ScriptRow{"RedirectHopGoesDirect",
-                  5,
-                  kScriptUrl,
-                  kByHost,
-                  "",
-                  {"http://files.test/r/a.bin"},
-                  true,
-                  1,
-                  1,
-                  "GET http://files.test/r/a.bin ",
-                  1,
+        ScriptRow{"RedirectHopGoesDirect", 5, kScriptUrl, kByHost, "", "http://files.test/r/a.bin",
+                  true, 1, 1, "GET http://files.test/r/a.bin ", 1,
                   "redirect 302 http://files.test/r/a.bin -> http://[::1]:%F/a.bin"},
-        ScriptRow{"RedirectHopTakesTheTunnel",
-                  5,
-                  kScriptUrl,
-                  kByHost,
-                  "",
-                  {"http://[::1]:%F/r/a.bin"},
-                  false,
-                  1,
-                  1,
-                  "CONNECT tls.test:443 ",
-                  1,
+        ScriptRow{"RedirectHopTakesTheTunnel", 5, kScriptUrl, kByHost, "",
+                  "http://[::1]:%F/r/a.bin", false, 1, 1, "CONNECT tls.test:443 ", 1,
                   "through proxy 127.0.0.1:%P, which answered 403"},
-        ScriptRow{"SecondProxyWhenTheFirstIsDown",
-                  5,
-                  kScriptUrl,
-                  "return 'PROXY 127.0.0.1:%Q; PROXY 127.0.0.1:%P';",
-                  "",
-                  {"http://files.test/a.bin"},
-                  true,
-                  1,
-                  1,
-                  "GET http://files.test/a.bin ",
-                  0,
+        ScriptRow{"SecondProxyWhenTheFirstIsDown", 5, kScriptUrl,
+                  "return 'PROXY 127.0.0.1:%Q; PROXY 127.0.0.1:%P';", "", "http://files.test/a.bin",
+                  true, 1, 1, "GET http://files.test/a.bin ", 0,
                   "RazaRa: route http://files.test/a.bin through proxy 127.0.0.1:%Q failed: "
                   "-1004 (connection failed"},
-        ScriptRow{"SocksAnswerFailsTheEntry",
-                  5,
-                  kScriptUrl,
-                  "return 'SOCKS 127.0.0.1:%P; DIRECT';",
-                  "",
-                  {"http://[::1]:%F/a.bin"},
-                  false,
-                  1,
-                  0,
-                  "",
-                  0,
+        ScriptRow{"SocksAnswerFailsTheEntry", 5, kScriptUrl, "return 'SOCKS 127.0.0.1:%P; DIRECT';",
+                  "", "http://[::1]:%F/a.bin", false, 1, 0, "", 0,
                   "(proxy setting cannot be used; setup script http://127.0.0.1:%S/proxy.pac "
                   "answered \"SOCKS 127.0.0.1:%P\", which downloads cannot use (a socks proxy))"},
-        ScriptRow{"MissingScriptGoesDirectSaidOnce",
-                  5,
-                  kScriptUrl,
-                  nullptr,
-                  "",
-                  {"http://[::1]:%F/a.bin", "http://[::1]:%F/b.bin"},
-                  true,
-                  1,
-                  0,
-                  "",
-                  2,
+        ScriptRow{"MissingScriptGoesDirectSaidOnce", 5, kScriptUrl, nullptr, "",
+                  "http://[::1]:%F/a.bin http://[::1]:%F/b.bin", true, 1, 0, "", 2,
                   "RazaRa: setup script http://127.0.0.1:%S/proxy.pac cannot be had: the server "
                   "answered 404; downloads go direct (no proxy set)"},
         ScriptRow{
-            "UnreachableScriptLeavesTheFixedProxy",
-            5,
-            "http://127.0.0.1:%Q/proxy.pac",
-            kByHost,
-            "127.0.0.1:%P",
-            {"http://files.test/a.bin"},
-            true,
-            0,
-            1,
-            "GET http://files.test/a.bin ",
-            0,
-            "; downloads go http through proxy 127.0.0.1:%P (Internet Settings ProxyServer)"}),
+            "UnreachableScriptLeavesTheFixedProxy", 5, "http://127.0.0.1:%Q/proxy.pac", kByHost,
+            "127.0.0.1:%P", "http://files.test/a.bin", true, 0, 1, "GET http://files.test/a.bin ",
+            0, "; downloads go http through proxy 127.0.0.1:%P (Internet Settings ProxyServer)"}),
     [](const testing::TestParamInfo<ScriptRow>& row) { return row.param.name; });
 
 // Detection finds no script under Wine 8 (no DHCP, and its DNS lookups ask with flags Wine does
@@ -446,17 +378,8 @@ INSTANTIATE_TEST_SUITE_P(
 // namespace of its own, so that no lookup can leave the machine.
 INSTANTIATE_TEST_SUITE_P(
     DISABLED_InNamespace, ScriptRoute,
-    testing::Values(ScriptRow{"DetectionFindsNothing",
-                              9,
-                              "",
-                              nullptr,
-                              "",
-                              {"http://[::1]:%F/a.bin", "http://[::1]:%F/b.bin"},
-                              true,
-                              0,
-                              0,
-                              "",
-                              2,
+    testing::Values(ScriptRow{"DetectionFindsNothing", 9, "", nullptr, "",
+                              "http://[::1]:%F/a.bin http://[::1]:%F/b.bin", true, 0, 0, "", 2,
                               "RazaRa: automatic detection found no setup script; downloads go "
                               "direct (no proxy set)"}),
     [](const testing::TestParamInfo<ScriptRow>& row) { return row.param.name; });
