@@ -129,11 +129,19 @@ TEST(RouteFor, EachSchemeTakesItsOwnProxyUnlessBypassed) {
   EXPECT_EQ(RouteFor(settings, "http", "cdn.files.test").kind, RouteKind::kDirect);
 }
 
-}  // namespace
-}  // namespace rz
-
-namespace rz {
-namespace {
+// A route as the tables write it: "direct", "form h:p", "tunnel h:p" or "unusable <why>".
+std::string Shown(const Route& route) {
+  switch (route.kind) {
+    case RouteKind::kDirect:
+      return "direct";
+    case RouteKind::kProxyForm:
+      return "form " + route.proxy.Name();
+    case RouteKind::kTunnel:
+      return "tunnel " + route.proxy.Name();
+    default:
+      return "unusable " + route.unusable;
+  }
+}
 
 TEST(RoutesFromAnswer, Table) {
   const char* const kSource = "setup script http://h/p.pac";
@@ -163,11 +171,7 @@ TEST(RoutesFromAnswer, Table) {
   for (const auto& row : rows) {
     std::string got;
     for (const Route& route : RoutesFromAnswer(row.answer, row.secure, kSource)) {
-      if (!got.empty()) got += "|";
-      got += route.kind == RouteKind::kDirect      ? "direct"
-             : route.kind == RouteKind::kProxyForm ? "form " + route.proxy.Name()
-             : route.kind == RouteKind::kTunnel    ? "tunnel " + route.proxy.Name()
-                                                   : "unusable " + route.unusable;
+      got += (got.empty() ? "" : "|") + Shown(route);
     }
     const std::string want = row.routes;
     if (want.rfind("unusable (", 0) == 0) {
@@ -199,16 +203,13 @@ struct ScriptPass {
                                             return answer;
                                           });
   }
-  // The routes of `url` as "direct", "form h:p" ..., and the notice it brought.
+  // The routes of `url` as Shown writes them, and the notice it brought.
   std::string For(const std::string& url, std::string& notice) {
     WireUrl wire;
     EXPECT_EQ(TakeApart(url, wire), kOk);
     std::string got;
     for (const Route& route : routes->For(wire, notice)) {
-      got += (got.empty() ? "" : "|") + std::string(route.kind == RouteKind::kDirect ? "direct"
-                                                    : route.kind == RouteKind::kUnusable
-                                                        ? "unusable"
-                                                        : "proxy " + route.proxy.Name());
+      got += (got.empty() ? "" : "|") + Shown(route);
     }
     return got;
   }
@@ -226,17 +227,17 @@ TEST(PassRoutes, ScriptFirstOneQuestionPerHostAndUnreachableProxiesLast) {
             "127.0.0.1:3128 (Internet Settings ProxyServer); direct for <local> (Internet "
             "Settings ProxyOverride)");
   std::string notice;
-  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
-  EXPECT_EQ(pass.For("http://ADS.test/b.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
+  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "form a.test:1|form b.test:2|direct");
+  EXPECT_EQ(pass.For("http://ADS.test/b.bin", notice), "form a.test:1|form b.test:2|direct");
   // The fixed proxy's exceptions do not apply to a script's answer.
   EXPECT_EQ(pass.For("http://lan/c.bin", notice), "direct");
-  EXPECT_EQ(pass.For("https://ads.test/d.bin", notice), "proxy a.test:1|proxy b.test:2|direct");
+  EXPECT_EQ(pass.For("https://ads.test/d.bin", notice), "tunnel a.test:1|tunnel b.test:2|direct");
   EXPECT_EQ(pass.asked, 3);
   EXPECT_EQ(notice, "");
   ProxyServer dead;
   ASSERT_EQ(ParseProxyServer("a.test:1", 80, dead), "");
   pass.routes->Unreachable(dead);
-  EXPECT_EQ(pass.For("http://ads.test/e.bin", notice), "proxy b.test:2|direct|proxy a.test:1");
+  EXPECT_EQ(pass.For("http://ads.test/e.bin", notice), "form b.test:2|direct|form a.test:1");
 
   ScriptPass afresh(platform::ScriptReply::Kind::kAnswer, "DIRECT", false);
   afresh.For("http://ads.test/a.bin", notice);
@@ -249,7 +250,7 @@ TEST(PassRoutes, WithoutAScriptTheFixedSettingsServeAndTheLineIsSaidOnce) {
                   "setup script http://user:pw@pac.test/p.pac cannot be had: the server answered "
                   "404");
   std::string notice;
-  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "form 127.0.0.1:3128");
   EXPECT_EQ(notice,
             "setup script http://pac.test/p.pac cannot be had: the server answered 404; downloads "
             "go http through proxy 127.0.0.1:3128 (Internet Settings ProxyServer); direct for "
@@ -258,12 +259,12 @@ TEST(PassRoutes, WithoutAScriptTheFixedSettingsServeAndTheLineIsSaidOnce) {
   EXPECT_EQ(notice, "");
 
   ScriptPass failing(platform::ScriptReply::Kind::kNoAnswer, "the script failed");
-  EXPECT_EQ(failing.For("http://ads.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(failing.For("http://ads.test/a.bin", notice), "form 127.0.0.1:3128");
   EXPECT_EQ(notice,
             "setup script http://pac.test/p.pac gave no answer for http://ads.test/a.bin (the "
             "script failed); such URLs go http through proxy 127.0.0.1:3128 (Internet Settings "
             "ProxyServer); direct for <local> (Internet Settings ProxyOverride)");
-  EXPECT_EQ(failing.For("http://other.test/a.bin", notice), "proxy 127.0.0.1:3128");
+  EXPECT_EQ(failing.For("http://other.test/a.bin", notice), "form 127.0.0.1:3128");
   EXPECT_EQ(notice, "");
 }
 
