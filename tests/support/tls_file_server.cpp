@@ -14,8 +14,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
+#include "support/files.h"
 #include "support/script_server.h"
 
 namespace rztest {
@@ -29,16 +31,60 @@ void Run(const std::string& command) {
   }
 }
 
+// The content of the DER element of `tag` at the front of `der`, which moves past it.
+bool TakeElement(std::string_view& der, unsigned char tag, std::string_view& content) {
+  if (der.size() < 2 || static_cast<unsigned char>(der[0]) != tag) return false;
+  std::size_t length = static_cast<unsigned char>(der[1]);
+  std::size_t header = 2;
+  if (length & 0x80) {
+    const std::size_t bytes = length & 0x7F;
+    if (bytes == 0 || bytes > 3 || der.size() < 2 + bytes) return false;
+    length = 0;
+    for (std::size_t i = 0; i < bytes; ++i)
+      length = length << 8 | static_cast<unsigned char>(der[2 + i]);
+    header += bytes;
+  }
+  if (der.size() < header + length) return false;
+  content = der.substr(header, length);
+  der.remove_prefix(header + length);
+  return true;
+}
+
+// Wine's crypt32 joins an ECDSA signature's r and s at their encoded lengths, so a certificate
+// whose r or s happens to begin with a zero byte (about one in 128) fails its signature check
+// there, and every Windows row of that run would see "not trusted". Such a one is signed again.
+void SignUntilWineVerifies(const std::string& base, const std::string& sign) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    Run(sign);
+    Run(std::string(kOpenssl) + " x509 -in " + base + ".crt -outform DER -out " + base + ".der");
+    const std::string der = ReadFile(base + ".der");
+    std::string_view rest = der, cert, skip, bits, signature;
+    bool full = TakeElement(rest, 0x30, cert) && TakeElement(cert, 0x30, skip) &&
+                TakeElement(cert, 0x30, skip) && TakeElement(cert, 0x03, bits) && !bits.empty() &&
+                (bits.remove_prefix(1), TakeElement(bits, 0x30, signature));
+    for (int part = 0; full && part < 2; ++part) {
+      std::string_view value;
+      full = TakeElement(signature, 0x02, value);
+      if (full && !value.empty() && value[0] == '\0') value.remove_prefix(1);
+      full = full && value.size() == 32;
+    }
+    if (full) return;
+  }
+  throw std::runtime_error("no full-length signature for " + base + ".crt in 20 attempts");
+}
+
 // A CA in dir/name.crt and dir/name.key. Its subject is unique to this run: a trust store that
 // kept another run's CA of the same name could otherwise pick that one as the issuer.
 void MakeCa(const std::string& dir, const std::string& name) {
   const std::string unique =
       name + "-" + std::to_string(getpid()) + "-" +
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-  Run(std::string(kOpenssl) + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
-      " -days 2 -subj /CN=rz-test-" + unique + " -keyout " + dir + "/" + name + ".key -out " + dir +
-      "/" + name + ".crt -addext basicConstraints=critical,CA:TRUE" +
-      " -addext keyUsage=critical,keyCertSign,cRLSign");
+  SignUntilWineVerifies(
+      dir + "/" + name,
+      std::string(kOpenssl) + " req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
+          " -days 2 -subj /CN=rz-test-" + unique + " -keyout " + dir + "/" + name + ".key -out " +
+          dir + "/" + name + ".crt -addext basicConstraints=critical,CA:TRUE" +
+          " -addext keyUsage=critical,keyCertSign,cRLSign");
 }
 
 // A certificate dir/name.crt (key dir/name.key) for `altNames` and `usage`, issued by `ca`.
@@ -54,9 +100,10 @@ void MakeServer(const std::string& dir, const std::string& name, const std::stri
   }
   Run(std::string(kOpenssl) + " req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes" +
       " -subj /CN=" + name + " -keyout " + base + ".key -out " + base + ".csr");
-  Run(std::string(kOpenssl) + " x509 -req -days 2 -in " + base + ".csr -CA " + dir + "/" + ca +
-      ".crt -CAkey " + dir + "/" + ca + ".key -CAcreateserial -extfile " + base + ".ext -out " +
-      base + ".crt");
+  SignUntilWineVerifies(base, std::string(kOpenssl) + " x509 -req -days 2 -in " + base +
+                                  ".csr -CA " + dir + "/" + ca + ".crt -CAkey " + dir + "/" + ca +
+                                  ".key -CAcreateserial -extfile " + base + ".ext -out " + base +
+                                  ".crt");
 }
 
 // nginx 1.22 leaves TLS 1.3 out unless asked.
