@@ -1,29 +1,17 @@
 #include "download/pac_answer.h"
 
-#include <cstdio>
 #include <string>
 
 #include "download/ascii_text.h"
+#include "download/wire_url.h"
 
 namespace rz {
 namespace {
 
-// An entry as a debug line quotes it: control characters as %XX, at most 100 bytes.
+// An entry as a debug line quotes it: at most 100 bytes, control characters as %XX.
 std::string Quoted(std::string_view entry) {
   constexpr std::size_t kMaxShown = 100;
-  std::string shown = "\"";
-  for (std::size_t i = 0; i < entry.size() && i < kMaxShown; ++i) {
-    const auto c = static_cast<unsigned char>(entry[i]);
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[4] = {};
-      std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-      shown += escaped;
-    } else {
-      shown += entry[i];
-    }
-  }
-  if (entry.size() > kMaxShown) shown += "...";
-  return shown + "\"";
+  return "\"" + ShownText(entry.substr(0, kMaxShown)) + (entry.size() > kMaxShown ? "...\"" : "\"");
 }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {

@@ -17,12 +17,16 @@ void SpacesAsPlus(std::string& text) {
   }
 }
 
+bool IsControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
 }  // namespace
 
 std::size_t ControlCharacterAt(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) return i;
+    if (IsControl(text[i])) return i;
   }
   return std::string_view::npos;
 }
@@ -39,22 +43,24 @@ TextSpan UserInfoOf(std::string_view url) {
   return {begin, at == std::string_view::npos ? begin : begin + at + 1};
 }
 
-std::string ShownUrl(std::string_view url) {
+std::string ShownText(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  const TextSpan userInfo = UserInfoOf(url);
   std::string shown;
-  shown.reserve(url.size());
-  for (std::size_t i = 0; i < url.size(); ++i) {
-    if (i == userInfo.begin) i = userInfo.end;
-    if (i == url.size()) break;
-    const auto byte = static_cast<unsigned char>(url[i]);
-    if (byte < 0x20 || byte == 0x7F) {
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControl(c)) {
       shown.append({'%', kHex[byte >> 4], kHex[byte & 0x0F]});
     } else {
-      shown.push_back(url[i]);
+      shown.push_back(c);
     }
   }
   return shown;
+}
+
+std::string ShownUrl(std::string_view url) {
+  const TextSpan userInfo = UserInfoOf(url);
+  return ShownText(url.substr(0, userInfo.begin)) + ShownText(url.substr(userInfo.end));
 }
 
 Status TakeApart(const std::string& url, WireUrl& out) {

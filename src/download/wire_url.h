@@ -26,8 +26,9 @@ struct TextSpan {
 };
 TextSpan UserInfoOf(std::string_view url);
 
-// `url` for a debug line: without its user-info, and each control character as "%XX" so that a
-// line stays one line.
+// `text` for a debug line: each control character as "%XX", so that a line stays one line.
+std::string ShownText(std::string_view text);
+// `url` for a debug line: without its user-info, as ShownText writes it.
 std::string ShownUrl(std::string_view url);
 
 // What a request for one URL is made of.
