@@ -7,6 +7,18 @@
 #include "download/pac_answer.h"
 
 namespace rz {
+namespace {
+
+// `url` with its scheme and authority in lower case; the path and query as they are.
+std::string LowerCaseAuthority(std::string url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t begin = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", begin), url.size());
+  for (std::size_t i = 0; i < end; ++i) url[i] = AsciiLower(url[i]);
+  return url;
+}
+
+}  // namespace
 
 PassRoutes::PassRoutes(platform::SystemProxySettings fixed, platform::AutoProxySettings automatic,
                        AskScript ask)
@@ -41,12 +53,22 @@ std::vector<Route> PassRoutes::For(const WireUrl& wire, std::string& notice) {
   if (!automatic_.detect && automatic_.scriptUrl.empty()) {
     return {RouteFor(fixed_, scheme, wire.host)};
   }
+  // The script is asked exactly what its answer is kept under: the host lower-cased, as the
+  // platform's own resolvers ask, and, while answers are kept for the origin, the origin's URL
+  // alone. A question that carried one entry's spelling or path would otherwise decide the route
+  // of every other entry of that origin, whatever the script says for theirs.
   std::string host = wire.host;
+  for (char& c : host) c = AsciiLower(c);
+  const std::int32_t port = wire.port != 0 ? wire.port : 80;
+  const bool defaultPort = port == (wire.tls ? 443 : 80);
+  const std::string question = automatic_.keepAnswers
+                                   ? std::string(scheme) + "://" + host +
+                                         (defaultPort ? "" : ":" + std::to_string(port)) + "/"
+                                   : LowerCaseAuthority(wire.absolute);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  std::string origin = std::string(scheme) + "://" + host + ":" + std::to_string(wire.port);
-  for (char& c : origin) c = AsciiLower(c);
+  const std::string origin = std::string(scheme) + "://" + host + ":" + std::to_string(port);
 
   platform::ScriptReply reply;
   const auto kept = [&] {
@@ -61,7 +83,7 @@ std::vector<Route> PassRoutes::For(const WireUrl& wire, std::string& notice) {
     // answer instead of each asking the script.
     const std::lock_guard<std::mutex> asking(askMutex_);
     if (!kept()) {
-      reply = ask_(wire.absolute, host);
+      reply = ask_(question, host);
       const std::lock_guard<std::mutex> lock(mutex_);
       if (automatic_.keepAnswers && reply.kind != platform::ScriptReply::Kind::kNoScript) {
         answers_.emplace(origin, reply);

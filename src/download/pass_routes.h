@@ -32,10 +32,11 @@ class PassRoutes {
   std::string Describe() const;
 
   // The routes for a request of `wire`, to be tried in order; never empty. A script's answer serves
-  // every later URL of the same scheme, host and port (unless keepAnswers is off), and a proxy
-  // that could not be reached in this pass goes after the answer's other routes. The first time
-  // in the pass that no script can be had, and the first time the script gives no answer for a
-  // URL, `notice` gets a line saying so and where such URLs go instead; otherwise it is cleared.
+  // every later URL of the same scheme, host and port (unless keepAnswers is off), and the script
+  // is asked for just that origin, its host in lower case. A proxy that could not be reached in
+  // this pass goes after the answer's other routes. The first time in the pass that no script
+  // can be had, and the first time the script gives no answer for a URL, `notice` gets a line
+  // saying so and where such URLs go instead; otherwise it is cleared.
   std::vector<Route> For(const WireUrl& wire, std::string& notice);
 
   // `proxy` could not be connected to.

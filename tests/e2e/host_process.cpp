@@ -55,7 +55,8 @@ int RunWindowsTool(const std::string& program, const std::vector<std::string>& a
   const std::string binDir = Setting("RZ_WINDOWS_BIN_DIR", "");
   if (binDir.empty()) return -1;
   const rztest::TempDir scratch("rz-e2e-tool");
-  std::vector<std::string> argv = {RZ_E2E_WINE_RUN, binDir + "/" + program};
+  const bool ours = program.size() > 4 && program.compare(program.size() - 4, 4, ".exe") == 0;
+  std::vector<std::string> argv = {RZ_E2E_WINE_RUN, ours ? binDir + "/" + program : program};
   argv.insert(argv.end(), args.begin(), args.end());
   const std::string outPath = scratch.Path("out");
   const pid_t pid = Spawn(argv, {std::string("RZ_WINE_BUILD_DIR=") + RZ_E2E_WINE_BUILD_DIR},

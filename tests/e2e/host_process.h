@@ -31,9 +31,9 @@ struct RunResult {
 // The host's output, for failure messages.
 std::string Describe(const RunResult& result);
 
-// Runs `program` from the Windows build's bin folder under Wine, in the prefix the host runs in,
-// with `args`; its exit code, or -1 when it could not run or took longer than `limit`. Its output
-// goes to `output` when that is given.
+// Runs `program` from the Windows build's bin folder under Wine ("trust_root.exe"), or one of
+// Wine's own ("reg"), in the prefix the host runs in, with `args`; its exit code, or -1 when it
+// could not run or took longer than `limit`. Its output goes to `output` when that is given.
 int RunWindowsTool(const std::string& program, const std::vector<std::string>& args,
                    std::chrono::seconds limit = std::chrono::seconds(60),
                    std::string* output = nullptr);

@@ -237,6 +237,56 @@ TEST_F(TlsHostTest, ThroughAProxyTunnel) {
   EXPECT_NE(proxy.Log().find("CONNECT"), std::string::npos) << proxy.Log();
 }
 
+// The Wine prefix's per-connection settings name a setup script while this lives, and say
+// "direct" again afterwards, as every prefix of the tests does.
+class ScriptNamed {
+ public:
+  explicit ScriptNamed(const std::string& url) {
+    // Version 0x46, flags 5 (direct, and a setup script), the script's address, nothing else.
+    std::string hex = "4600000000000000050000000000000000000000";
+    static constexpr char kDigits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < 4; ++i) {
+      const std::size_t byte = (url.size() >> (8 * i)) & 0xFF;
+      hex += {kDigits[byte >> 4], kDigits[byte & 0xF]};
+    }
+    for (const unsigned char c : url) hex += {kDigits[c >> 4], kDigits[c & 0xF]};
+    Set(hex + std::string(64, '0'));
+  }
+  ~ScriptNamed() { Set("46000000000000000100000000000000000000000000000000000000"); }
+  ScriptNamed(const ScriptNamed&) = delete;
+  ScriptNamed& operator=(const ScriptNamed&) = delete;
+
+ private:
+  static void Set(const std::string& hex) {
+    EXPECT_EQ(RunWindowsTool(
+                  "reg", {"add",
+                          "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+                          "Settings\\Connections",
+                          "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/f", "/d", hex}),
+              0);
+  }
+};
+
+// A setup script named with https:// is never fetched through a redirect down to plain http,
+// where anyone on the path could write it and choose every download's proxy: the call goes on as
+// without a script and says why. On Windows, where setup scripts are read.
+TEST_F(TlsHostTest, SetupScriptNeverRedirectedDownToHttp) {
+  Prepare(Host::kWindows);
+  const int trapped = servers->trap.Connections();
+  RunResult result;
+  {
+    const ScriptNamed script(servers->tls->GoodUrl() + "/to-http");
+    result = Refresh(servers->tls->GoodUrl() + "/a.bin");
+  }
+  EXPECT_EQ(result.exitCode, 0) << Describe(result);
+  EXPECT_NE((result.out + result.err)
+                .find("cannot be had: refused the redirect to " + servers->trap.BaseUrl() +
+                      "/a.bin (from https to http); downloads go direct"),
+            std::string::npos)
+      << Describe(result);
+  EXPECT_EQ(servers->trap.Connections(), trapped) << "fetched the script from plain http";
+}
+
 // A TLS front for a script server: socat takes each TLS connection and relays its bytes verbatim
 // to a connection of its own to the script server, so that a row says exactly what the server
 // sends over TLS, down to where it closes (socat then sends close_notify).

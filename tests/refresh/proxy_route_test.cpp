@@ -13,7 +13,9 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <chrono>
 #include <mutex>
+#include <numeric>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -268,6 +270,7 @@ struct ScriptRow {
   const char* proxyGets;  // what each request to the proxy starts with
   int fileConnections;
   const char* line;  // said exactly once in the pass
+  enum class Serves { kScript, kNothing, kTrickle } serves = Serves::kScript;  // the script server
 };
 
 class ScriptRoute : public RefreshTest, public testing::WithParamInterface<ScriptRow> {};
@@ -301,10 +304,19 @@ TEST_P(ScriptRoute, Row) {
     }
     return text;
   };
+  const std::string reply = row.answers
+                                ? HttpResponse(200, expand("function FindProxyForURL(url, host) {" +
+                                                           std::string(row.answers) + "}"))
+                                : HttpResponse(404, "");
+  // A trickle: a byte a second, never a wait near a time limit, for far longer than the budget.
+  std::vector<std::size_t> everyByte(80);
+  std::iota(everyByte.begin(), everyByte.end(), std::size_t{1});
   ScriptServer scripts(
-      Respond(row.answers ? HttpResponse(200, expand("function FindProxyForURL(url, host) {" +
-                                                     std::string(row.answers) + "}"))
-                          : HttpResponse(404, "")));
+      row.serves == ScriptRow::Serves::kNothing
+          ? Script().ReadRequest().Hold(std::chrono::seconds(90))
+      : row.serves == ScriptRow::Serves::kTrickle
+          ? Script().ReadRequest().SendSplit(reply, everyByte, std::chrono::seconds(1))
+          : Respond(reply));
   const auto expandAll = [&](const std::string& text) {
     return Replaced(expand(text), "%S", std::to_string(scripts.port()));
   };
@@ -334,6 +346,9 @@ constexpr char kByHost[] =
     "if (host == 'files.test' || host == 'tls.test') return 'PROXY 127.0.0.1:%P';"
     "return 'DIRECT';";
 constexpr char kScriptUrl[] = "http://127.0.0.1:%S/proxy.pac";
+constexpr char kOverBudget[] =
+    "RazaRa: setup script http://127.0.0.1:%S/proxy.pac cannot be had: no script within the 30 s "
+    "budget; downloads go direct (no proxy set)";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ScriptRoute,
@@ -367,10 +382,22 @@ INSTANTIATE_TEST_SUITE_P(
                   "http://[::1]:%F/a.bin http://[::1]:%F/b.bin", true, 1, 0, "", 2,
                   "RazaRa: setup script http://127.0.0.1:%S/proxy.pac cannot be had: the server "
                   "answered 404; downloads go direct (no proxy set)"},
-        ScriptRow{
-            "UnreachableScriptLeavesTheFixedProxy", 5, "http://127.0.0.1:%Q/proxy.pac", kByHost,
-            "127.0.0.1:%P", "http://files.test/a.bin", true, 0, 1, "GET http://files.test/a.bin ",
-            0, "; downloads go http through proxy 127.0.0.1:%P (Internet Settings ProxyServer)"}),
+        ScriptRow{"UnreachableScriptLeavesTheFixedProxy", 5, "http://127.0.0.1:%Q/proxy.pac",
+                  kByHost, "127.0.0.1:%P", "http://files.test/a.bin", true, 0, 1,
+                  "GET http://files.test/a.bin ", 0,
+                  "; downloads go http through proxy 127.0.0.1:%P (Internet Settings ProxyServer)"},
+        // A script server that never answers, or trickles, costs the call its budget and no more.
+        ScriptRow{"SilentScriptServer", 5, kScriptUrl, kByHost, "", "http://[::1]:%F/a.bin", true,
+                  1, 0, "", 1, kOverBudget, ScriptRow::Serves::kNothing},
+        ScriptRow{"TricklingScriptServer", 5, kScriptUrl, kByHost, "", "http://[::1]:%F/a.bin",
+                  true, 1, 0, "", 1, kOverBudget, ScriptRow::Serves::kTrickle},
+        // The script is asked for the host as its answer is kept, in lower case: one entry's
+        // spelling cannot choose another's route.
+        ScriptRow{"HostInCapitals", 5, kScriptUrl,
+                  "return host == 'files.test' ? 'PROXY 127.0.0.1:%P' : 'DIRECT';", "",
+                  "http://FILES.test/a.bin", true, 1, 1, "GET http://FILES.test/a.bin ", 0,
+                  "RazaRa: downloads go as setup script http://127.0.0.1:%S/proxy.pac answers, "
+                  "else direct (no proxy set)"}),
     [](const testing::TestParamInfo<ScriptRow>& row) { return row.param.name; });
 
 // Detection finds no script under Wine 8 (no DHCP, and its DNS lookups ask with flags Wine does

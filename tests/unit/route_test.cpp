@@ -196,8 +196,9 @@ struct ScriptPass {
     reply.text = text;
     reply.source = "setup script " + automatic.scriptUrl;
     routes = std::make_unique<PassRoutes>(fixed, automatic,
-                                          [this](const std::string&, const std::string& host) {
+                                          [this](const std::string& url, const std::string& host) {
                                             ++asked;
+                                            questions += (questions.empty() ? "" : "|") + url;
                                             platform::ScriptReply answer = reply;
                                             if (host == "lan") answer.text = "DIRECT";
                                             return answer;
@@ -217,6 +218,7 @@ struct ScriptPass {
   platform::AutoProxySettings automatic;
   platform::ScriptReply reply;
   int asked = 0;
+  std::string questions;  // the URLs the script was asked for
   std::unique_ptr<PassRoutes> routes;
 };
 
@@ -229,10 +231,13 @@ TEST(PassRoutes, ScriptFirstOneQuestionPerHostAndUnreachableProxiesLast) {
   std::string notice;
   EXPECT_EQ(pass.For("http://ads.test/a.bin", notice), "form a.test:1|form b.test:2|direct");
   EXPECT_EQ(pass.For("http://ADS.test/b.bin", notice), "form a.test:1|form b.test:2|direct");
-  // The fixed proxy's exceptions do not apply to a script's answer.
-  EXPECT_EQ(pass.For("http://lan/c.bin", notice), "direct");
-  EXPECT_EQ(pass.For("https://ads.test/d.bin", notice), "tunnel a.test:1|tunnel b.test:2|direct");
+  // The fixed proxy's exceptions do not apply to a script's answer. The script is asked what its
+  // answer is kept under, whatever the entry's spelling.
+  EXPECT_EQ(pass.For("http://LAN:80/c.bin", notice), "direct");
+  EXPECT_EQ(pass.For("https://ads.test:8443/d.bin?q#f", notice),
+            "tunnel a.test:1|tunnel b.test:2|direct");
   EXPECT_EQ(pass.asked, 3);
+  EXPECT_EQ(pass.questions, "http://ads.test/|http://lan/|https://ads.test:8443/");
   EXPECT_EQ(notice, "");
   ProxyServer dead;
   ASSERT_EQ(ParseProxyServer("a.test:1", 80, dead), "");
@@ -241,8 +246,9 @@ TEST(PassRoutes, ScriptFirstOneQuestionPerHostAndUnreachableProxiesLast) {
 
   ScriptPass afresh(platform::ScriptReply::Kind::kAnswer, "DIRECT", false);
   afresh.For("http://ads.test/a.bin", notice);
-  afresh.For("http://ads.test/b.bin", notice);
+  afresh.For("http://u:p@ADS.test/B.bin?q", notice);
   EXPECT_EQ(afresh.asked, 2);
+  EXPECT_EQ(afresh.questions, "http://ads.test/a.bin|http://ads.test/B.bin?q");
 }
 
 TEST(PassRoutes, WithoutAScriptTheFixedSettingsServeAndTheLineIsSaidOnce) {

@@ -3,7 +3,8 @@
 //                           resolver (Windows 8 and later), which runs the script outside this
 //                           process and keeps it between calls;
 //   auto_proxy_jsproxy.cpp  where that resolver is missing (Windows 7, Wine): the script fetched
-//                           once with WinINet and run in jsproxy.dll, which gives its raw answer.
+//                           once with WinINet (script_fetch.cpp) and run in jsproxy.dll, which
+//                           gives its raw answer.
 // auto_proxy.cpp decides between them and keeps the call's state.
 #pragma once
 
@@ -54,8 +55,9 @@ class SystemResolver {
   void* session_ = nullptr;
 };
 
-// A script's text, fetched once with WinINet, direct (never through a proxy), http and https only;
-// false with `why`.
+// A script's text, fetched once with WinINet, direct (never through a proxy), http and https only,
+// within a budget of 30 s for the whole fetch and following at most 10 redirects, never one from
+// https to http; false with `why`.
 bool FetchScript(const std::string& url, std::string& text, std::string& why);
 
 // A script run by jsproxy.dll. jsproxy holds one script for the whole process, so each question

@@ -17,6 +17,14 @@
 namespace rz::platform::win32 {
 namespace {
 
+// The download engine's budget for connecting, sending and each wait for data.
+constexpr DWORD kBudgetMillis = 30000;
+// One question, detection and the script's fetch included: detection's own waits (DHCP, then
+// DNS) come before the fetch's.
+constexpr DWORD kWholeQuestionMillis = 60000;
+// How long a cancelled question may take to say so.
+constexpr DWORD kCancelMillis = 5000;
+
 template <typename FunctionPointer>
 FunctionPointer WinHttp(const char* name) {
   return As<FunctionPointer>(SystemFunction(L"winhttp.dll", name));
@@ -48,13 +56,15 @@ class GlobalText {
 class Handle {
  public:
   explicit Handle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ~Handle() {
-    if (handle_ != nullptr) WinHttp<decltype(&WinHttpCloseHandle)>("WinHttpCloseHandle")(handle_);
-  }
+  ~Handle() { Close(); }
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
   HINTERNET get() const { return handle_; }
   HINTERNET* out() { return &handle_; }
+  void Close() {
+    if (handle_ != nullptr) WinHttp<decltype(&WinHttpCloseHandle)>("WinHttpCloseHandle")(handle_);
+    handle_ = nullptr;
+  }
 
  private:
   HINTERNET handle_;
@@ -144,6 +154,12 @@ SystemResolver::SystemResolver() {
                0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     return;
   }
+  // The script's fetch in the resolver takes the session's limits: the download engine's 30 s for
+  // connecting, sending and each wait for data.
+  const auto timeouts = WinHttp<decltype(&WinHttpSetTimeouts)>("WinHttpSetTimeouts");
+  if (timeouts != nullptr) {
+    timeouts(session.get(), kBudgetMillis, kBudgetMillis, kBudgetMillis, kBudgetMillis);
+  }
   // A system that has the functions but not the service behind them (Wine) fails here.
   Handle probe;
   if (create(session.get(), probe.out()) != ERROR_SUCCESS) return;
@@ -176,19 +192,31 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
     options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     options.lpszAutoConfigUrl = wideScript.c_str();
   }
-  Completion completion;
-  completion.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (completion.done == nullptr) return ::GetLastError();
-  const auto closeEvent = [](HANDLE event) { ::CloseHandle(event); };
-  const std::unique_ptr<void, decltype(closeEvent)> event(completion.done, closeEvent);
+  auto completion = std::make_unique<Completion>();
+  completion->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (completion->done == nullptr) return ::GetLastError();
   error = WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx")(
-      resolver.get(), wideUrl.c_str(), &options, reinterpret_cast<DWORD_PTR>(&completion));
-  if (error != ERROR_IO_PENDING)
+      resolver.get(), wideUrl.c_str(), &options, reinterpret_cast<DWORD_PTR>(completion.get()));
+  if (error != ERROR_IO_PENDING) {
+    ::CloseHandle(completion->done);
     return error == ERROR_SUCCESS ? ERROR_WINHTTP_INTERNAL_ERROR : error;
-  // The session's time limits bound the script's fetch, and detection has limits of its own.
-  ::WaitForSingleObject(completion.done, INFINITE);
-  if (completion.status != WINHTTP_CALLBACK_STATUS_GETPROXYFORURL_COMPLETE) {
-    return completion.error != 0 ? completion.error : ERROR_WINHTTP_INTERNAL_ERROR;
+  }
+  // The session's limits bound each wait of the script's fetch; this bounds the whole question,
+  // detection included. A question past it is cancelled by closing its handle; should the
+  // callback still not have come after that, the completion is left to it rather than freed
+  // under it.
+  if (::WaitForSingleObject(completion->done, kWholeQuestionMillis) != WAIT_OBJECT_0) {
+    resolver.Close();
+    if (::WaitForSingleObject(completion->done, kCancelMillis) != WAIT_OBJECT_0) {
+      completion.release();
+      return ERROR_WINHTTP_TIMEOUT;
+    }
+    ::CloseHandle(completion->done);
+    return ERROR_WINHTTP_TIMEOUT;
+  }
+  ::CloseHandle(completion->done);
+  if (completion->status != WINHTTP_CALLBACK_STATUS_GETPROXYFORURL_COMPLETE) {
+    return completion->error != 0 ? completion->error : ERROR_WINHTTP_INTERNAL_ERROR;
   }
   WINHTTP_PROXY_RESULT result{};
   error =
