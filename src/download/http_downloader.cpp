@@ -37,7 +37,7 @@ Status HttpDownloader::Connect() {
   keepConnection = false;
   responseBytes = 0;
   reached = false;
-  const bool pooled = useTls && pool != nullptr;
+  const bool pooled = MayKeepConnection();
   if (pooled && !freshConnection) {
     connection = pool->Take(PoolKey());
     if (connection) {
@@ -65,7 +65,7 @@ Status HttpDownloader::Disconnect() {
   if (!connection) {
     return kOk;  // Connect stopped before a connection existed: nothing to close
   }
-  if (keepConnection && pool != nullptr && useTls) {
+  if (keepConnection) {
     keepConnection = false;
     pool->Give(PoolKey(), std::move(connection));
     return kOk;
@@ -79,7 +79,7 @@ Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
   const Status composed =
       ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange,
-                      useTls ? 443 : 80, useTls && pool != nullptr},
+                      useTls ? 443 : 80, MayKeepConnection()},
                      target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent

@@ -101,6 +101,10 @@ class HttpDownloader {
   std::int64_t responseBytes = 0;
 
  private:
+  // Whether this download's connection may be kept for another request: https with a pool. Plain
+  // http keeps its one request per connection. Whether it is kept then is keepConnection, set by
+  // ReceiveToFile alone and read by Disconnect.
+  bool MayKeepConnection() const { return useTls && pool != nullptr; }
   std::string PoolKey() const;
 };
 

@@ -103,6 +103,137 @@ bool RedirectOf(std::string_view header, int& status, std::string& location) {
   return true;
 }
 
+// One response on its way in. The header phase reads until the header is complete and judged;
+// the body phase writes what follows it until the body is complete. Every chunk, in either phase,
+// is reported as it comes.
+class Reception {
+ public:
+  Reception(HttpDownloader& downloader, ProgressCallback progress, OutputFile& file,
+            std::int32_t offset)
+      : d_(downloader),
+        progress_(progress),
+        file_(file),
+        requestedOffset_(offset),
+        offset_(offset > 0 ? offset : 0),
+        roomForBody_(std::numeric_limits<std::int32_t>::max() - offset_) {}
+
+  // Receives until the header is complete and accepted. kOk with the chunk that completed it in
+  // the buffer and its body bytes from `bodyStart` on; else why the response is refused.
+  Status ReadHeader(std::size_t& bodyStart, std::int32_t& length) {
+    for (;;) {
+      if (const Status received = ReceiveChunk(length); received != kOk) {
+        return received == kConnectionClosed ? kBadResponseHeader : received;
+      }
+      if (const Status appended =
+              header_.Append(buffer_.data(), static_cast<std::size_t>(length), bodyStart);
+          appended != kOk) {
+        return appended;
+      }
+      if (header_.complete()) return Judge();
+      if (Reported()) return kStoppedByCallback;
+    }
+  }
+
+  // Writes the body bytes of the header's last chunk, then receives the rest of the body.
+  Status ReadBody(std::size_t bodyStart, std::int32_t length) {
+    for (;;) {
+      if (const Status written = WriteBody(bodyStart, length); written != kOk) return written;
+      const bool stopRequested = Reported();
+      // The announced length ends the body at once: no waiting for the server's close.
+      if (complete_) return kOk;
+      if (stopRequested) return kStoppedByCallback;
+      bodyStart = 0;
+      if (const Status received = ReceiveChunk(length); received != kOk) {
+        if (received != kConnectionClosed) return received;
+        if (framing_.contentLength >= 0) return kConnectionClosed;  // before the announced end
+        complete_ = true;  // the close ends a body of unannounced length
+        return kOk;
+      }
+    }
+  }
+
+  // A connection fit for another request is exactly at the end of this response: a length the
+  // server itself overran, or anything already waiting behind the body, leaves its next answer
+  // in doubt.
+  bool FitForReuse() const {
+    return complete_ && !overrun_ && KeepsConnection(header_.text()) && d_.connection->Idle();
+  }
+
+ private:
+  // One chunk into the buffer. kOk with `length` bytes; kConnectionClosed at the end of the
+  // stream; or the receive's failure.
+  Status ReceiveChunk(std::int32_t& length) {
+    length = kChunkBytes;
+    const Status received = d_.connection->Receive(buffer_.data(), length);
+    if (received == kConnectionClosed) return received;
+    // 0 and kMoreData both deliver a chunk; whether more is waiting changes nothing here.
+    if (received != kOk && received != kMoreData) return received;
+    if (length <= 0 || length > kChunkBytes) return kReceiveOverflow;
+    d_.responseBytes += length;
+    return kOk;
+  }
+
+  // The complete header: a redirect to report, or a response for the file to accept.
+  Status Judge() {
+    ParseStatusLine(header_.text(), d_.responseStatus);
+    if (d_.reportRedirects && RedirectOf(header_.text(), d_.redirectStatus, d_.location)) {
+      return kRedirected;  // the body, if any, belongs to the redirect and is left unread
+    }
+    if (const Status judged = JudgeResponseHeader(header_.text(), requestedOffset_, framing_);
+        judged != kOk) {
+      return judged;
+    }
+    if (d_.headerCallback != nullptr &&
+        d_.headerCallback(d_.headerContext, framing_.total, framing_.validator) != kOk) {
+      return kHttpRefused;
+    }
+    return kOk;
+  }
+
+  Status WriteBody(std::size_t bodyStart, std::int32_t length) {
+    std::int64_t bodyLength = length - static_cast<std::int64_t>(bodyStart);
+    if (framing_.contentLength >= 0) {
+      // Bytes past the announced length belong to nothing we asked for.
+      overrun_ = bodyLength > framing_.contentLength - byteCount_;
+      bodyLength = std::min<std::int64_t>(bodyLength, framing_.contentLength - byteCount_);
+    } else if (bodyLength > roomForBody_ - byteCount_) {
+      return kFileWriteFailed;  // the file would outgrow the 32-bit counts
+    }
+    const Status written =
+        file_.Write(buffer_.data() + bodyStart, static_cast<std::size_t>(bodyLength));
+    if (written != kOk) return written;
+    byteCount_ += static_cast<std::int32_t>(bodyLength);
+    complete_ = framing_.contentLength >= 0 && byteCount_ == framing_.contentLength;
+    return kOk;
+  }
+
+  // Tells the caller's callbacks and the debug output about the chunk; whether the progress
+  // callback asked to stop.
+  bool Reported() {
+    const bool stopRequested =
+        progress_ != nullptr && progress_(byteCount_, framing_.expectedTotal) == kStoppedByCallback;
+    if (d_.pollCallback != nullptr) d_.pollCallback();
+    // The percentage counts the whole file, the bytes kept from before included.
+    ReportProgress(std::int64_t{offset_} + byteCount_, framing_.expectedTotal);
+    return stopRequested;
+  }
+
+  HttpDownloader& d_;
+  const ProgressCallback progress_;
+  OutputFile& file_;
+  const std::int32_t requestedOffset_;
+  const std::int32_t offset_;  // the bytes kept from before
+  // Body bytes that still fit the signed 32-bit counts when the length is not announced.
+  const std::int32_t roomForBody_;
+  // Only the bytes a receive reports are ever read: no need to clear 64 KiB per fetch.
+  std::array<char, kChunkBytes> buffer_;
+  ResponseHeaderCollector header_;
+  BodyFraming framing_;
+  std::int32_t byteCount_ = 0;
+  bool complete_ = false;  // the whole body is in the file
+  bool overrun_ = false;   // bytes arrived past the announced length
+};
+
 }  // namespace
 
 Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path,
@@ -112,103 +243,19 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
   OutputFile file;
   if (const Status opened = file.Open(path, offset); opened != kOk) return opened;
 
-  // Body bytes that still fit the signed 32-bit counts when the length is not announced.
-  const std::int32_t roomForBody =
-      std::numeric_limits<std::int32_t>::max() - (offset > 0 ? offset : 0);
-
-  // Only the bytes a receive reports are ever read: no need to clear 64 KiB per fetch.
-  std::array<char, kChunkBytes> buffer;
-  ResponseHeaderCollector header;
-  BodyFraming framing;
-  std::int32_t byteCount = 0;
-  bool complete = false;  // the whole announced body is in the file
-  bool overrun = false;   // bytes arrived past the announced length
-  Status result = kOk;
   keepConnection = false;
   responseBytes = 0;
+  Reception reception(*this, progress, file, offset);
+  std::size_t bodyStart = 0;
+  std::int32_t length = 0;
+  Status result = reception.ReadHeader(bodyStart, length);
+  if (result == kOk) result = reception.ReadBody(bodyStart, length);
 
-  for (;;) {
-    std::int32_t length = kChunkBytes;
-    const Status received = connection->Receive(buffer.data(), length);
-    if (received == kConnectionClosed) {
-      if (!header.complete()) {
-        result = kBadResponseHeader;
-      } else if (framing.contentLength >= 0) {
-        result = kConnectionClosed;  // closed before the announced length arrived
-      } else {
-        complete = true;  // the close ends a body of unannounced length
-      }
-      break;
-    }
-    // 0 and kMoreData both deliver a chunk; whether more is waiting changes nothing here.
-    if (received != kOk && received != kMoreData) {
-      result = received;
-      break;
-    }
-    if (length <= 0 || length > kChunkBytes) {
-      result = kReceiveOverflow;
-      break;
-    }
-    responseBytes += length;
-
-    std::size_t bodyStart = 0;
-    if (!header.complete()) {
-      result = header.Append(buffer.data(), static_cast<std::size_t>(length), bodyStart);
-      if (result != kOk) break;
-      if (header.complete()) {
-        ParseStatusLine(header.text(), responseStatus);
-        if (reportRedirects && RedirectOf(header.text(), redirectStatus, location)) {
-          result = kRedirected;  // the body, if any, belongs to the redirect and is left unread
-          break;
-        }
-        result = JudgeResponseHeader(header.text(), offset, framing);
-        if (result != kOk) break;
-        if (headerCallback != nullptr &&
-            headerCallback(headerContext, framing.total, framing.validator) != kOk) {
-          result = kHttpRefused;
-          break;
-        }
-      }
-    }
-
-    if (header.complete()) {
-      std::int64_t bodyLength = length - static_cast<std::int64_t>(bodyStart);
-      if (framing.contentLength >= 0) {
-        // Bytes past the announced length belong to nothing we asked for.
-        overrun = bodyLength > framing.contentLength - byteCount;
-        bodyLength = std::min<std::int64_t>(bodyLength, framing.contentLength - byteCount);
-      } else if (bodyLength > roomForBody - byteCount) {
-        result = kFileWriteFailed;  // the file would outgrow the 32-bit counts
-        break;
-      }
-      result = file.Write(buffer.data() + bodyStart, static_cast<std::size_t>(bodyLength));
-      if (result != kOk) break;
-      byteCount += static_cast<std::int32_t>(bodyLength);
-      complete = framing.contentLength >= 0 && byteCount == framing.contentLength;
-    }
-
-    const bool stopRequested =
-        progress != nullptr && progress(byteCount, framing.expectedTotal) == kStoppedByCallback;
-    if (pollCallback != nullptr) pollCallback();
-    // The percentage counts the whole file, the bytes kept from before included.
-    ReportProgress((offset > 0 ? offset : 0) + byteCount, framing.expectedTotal);
-
-    // The announced length ends the body at once: no waiting for the server's close.
-    if (complete) break;
-    if (stopRequested) {
-      result = kStoppedByCallback;
-      break;
-    }
-  }
-
-  // Every way out of the loop short of a complete body has set a failure; a failed close matters
-  // only when nothing else failed, but then it must not end in success.
+  // Every way short of a complete body has set a failure; a failed close matters only when
+  // nothing else failed, but then it must not end in success.
   const Status closed = file.Finish();
   if (result != kOk) return result;
-  // A kept connection must be exactly at the end of this response: a length the server itself
-  // overran, or anything already waiting behind the body, leaves its next answer in doubt.
-  keepConnection = closed == kOk && pool != nullptr && useTls && complete && !overrun &&
-                   KeepsConnection(header.text()) && connection->Idle();
+  keepConnection = closed == kOk && MayKeepConnection() && reception.FitForReuse();
   return closed;
 }
 
