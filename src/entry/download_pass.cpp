@@ -98,12 +98,12 @@ bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
   if (cache.IsSettled(fileName, localPath)) return true;
 
   diag::FetchStarting(requestUrl, fileName);
-  ProxyUse proxy;
-  const Status fetched = Fetch(cache, routes, pool, requestUrl, fileName, localPath, proxy);
-  if (fetched != kOk) {
-    diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status, proxy.why);
+  const FetchOutcome fetched = Fetch({cache, routes, pool}, {requestUrl, fileName, localPath});
+  if (fetched.status != kOk) {
+    const ProxyUse& proxy = fetched.proxy;
+    diag::DownloadFailed(requestUrl, fileName, fetched.status, proxy.name, proxy.status, proxy.why);
   }
-  return fetched == kOk;
+  return fetched.status == kOk;
 }
 
 // The file-system key of the name SettleEntry caches an entry under: two entries that would write

@@ -1,4 +1,6 @@
-// One entry's fetch into the cache: resume or whole, following redirects.
+// One entry's fetch into the cache: resume or whole, following redirects. The pass hands it one
+// plan of what to fetch and where it goes, and gets one outcome back, from which it writes the
+// failure line.
 #pragma once
 
 #include <string>
@@ -22,13 +24,31 @@ struct ProxyUse {
   std::string why;
 };
 
-// Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of
-// `fileName`, then hands it to the cache's next commit as `localPath`. Each request takes the
-// routes `routes` give its URL, in order, until one connects; an https request takes a kept
-// connection from `pool` when one fits, and leaves its own there when the response allows. kOk, or
-// the status that failed the entry.
-Status Fetch(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
-             const std::string& entryUrl, const std::string& fileName, const std::string& localPath,
-             ProxyUse& proxy);
+// What one pass's fetches share: the cache that stages and commits their files, the routes of
+// their URLs, and the kept https connections.
+struct FetchPass {
+  CacheFolder& cache;
+  PassRoutes& routes;
+  ConnectionPool& pool;
+};
+
+// One entry to fetch: its URL (absolute, http or https), the name its file is cached under, and
+// the path that file takes at the pass's commit.
+struct FetchPlan {
+  const std::string& url;
+  const std::string& fileName;
+  const std::string& localPath;
+};
+
+// What a fetch came to: kOk, or the status that failed the entry and the proxy it went through.
+struct FetchOutcome {
+  Status status = kOk;
+  ProxyUse proxy;
+};
+
+// Asks for the entry into its staged file, then hands it to the cache's next commit. Each request
+// takes the routes the pass gives its URL, in order, until one connects; an https request takes a
+// kept connection from the pool when one fits, and leaves its own there when the response allows.
+FetchOutcome Fetch(const FetchPass& pass, const FetchPlan& plan);
 
 }  // namespace rz
