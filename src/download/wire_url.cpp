@@ -22,6 +22,25 @@ bool IsControl(char c) {
   return byte < 0x20 || byte == 0x7F;
 }
 
+bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+// `text` with each byte that `escaped` picks as "%XX". Upper-case digits, as RFC 3986 asks of
+// whoever encodes, for debug lines and request lines alike.
+std::string Escaped(std::string_view text, bool (*escaped)(char)) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (escaped(c)) {
+      out.append({'%', kHex[byte >> 4], kHex[byte & 0x0F]});
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::size_t ControlCharacterAt(std::string_view text) {
@@ -43,20 +62,9 @@ TextSpan UserInfoOf(std::string_view url) {
   return {begin, at == std::string_view::npos ? begin : begin + at + 1};
 }
 
-std::string ShownText(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  shown.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsControl(c)) {
-      shown.append({'%', kHex[byte >> 4], kHex[byte & 0x0F]});
-    } else {
-      shown.push_back(c);
-    }
-  }
-  return shown;
-}
+std::string ShownText(std::string_view text) { return Escaped(text, IsControl); }
+
+std::string HighBytesEncoded(std::string_view text) { return Escaped(text, IsHigh); }
 
 std::string ShownUrl(std::string_view url) {
   const TextSpan userInfo = UserInfoOf(url);

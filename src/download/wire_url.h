@@ -31,6 +31,10 @@ std::string ShownText(std::string_view text);
 // `url` for a debug line: without its user-info, as ShownText writes it.
 std::string ShownUrl(std::string_view url);
 
+// `text` with each byte from 0x80 up as "%XX", everything else as it is: raw UTF-8 in a Location,
+// as a server configured with a non-ASCII path sends it, made the ASCII a request line carries.
+std::string HighBytesEncoded(std::string_view text);
+
 // What a request for one URL is made of.
 struct WireUrl {
   std::string host;       // as the Host line and the tunnel write it: an IPv6 literal in brackets
