@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "download/ascii_text.h"
 #include "download/url_reference.h"
 #include "platform/url_crack.h"
 
@@ -97,10 +98,12 @@ Status TakeApart(const std::string& url, WireUrl& out) {
   // common use refuse it or look for it as a path.
   wire.target = url.substr(parts.pathOffset);
   if (wire.target.empty() || wire.target[0] != '/') wire.target.insert(0, "/");
-  // The proxy's URL has its spaces made '+' as the direct form has them in the path.
+  // The proxy's URL has its spaces made '+' as the direct form has them in the path, and its
+  // scheme in lower case, whatever case the entry or Location wrote it in.
   wire.absolute = url;
   wire.absolute.erase(userInfo.begin, userInfo.end - userInfo.begin);
   SpacesAsPlus(wire.absolute);
+  SchemeInLowerCase(wire.absolute);
   wire.hostOffset = parts.hostOffset;
   out = std::move(wire);
   return kOk;
