@@ -41,15 +41,16 @@ struct WireUrl {
   std::int32_t port = 0;  // 443 for https without one; 0 (taken as 80) for an empty http port
   bool tls = false;       // https
   std::string target;     // the request line's target: path and query, "/" when there is none
-  std::string absolute;   // what a proxy is asked for: the URL without user-info, its scheme in
-                          // lower case, spaces as '+'
+  std::string absolute;   // what a proxy is asked for: the URL without user-info and fragment,
+                          // its scheme in lower case, spaces as '+'
   std::size_t hostOffset = 0;  // where the host starts in the URL
 };
 
 // Takes `url` apart for a request. Its scheme may be in any case, and the requests are those of
-// its lower-case form. kOk; kUnsafeUrl when it holds a control character; kBadTarget when the
-// platform's cracker cannot split it, finds no host, or sees its user-info elsewhere than
-// UserInfoOf does, or the user-info holds a second '@'. `out` changes on kOk only.
+// its lower-case form; a fragment ('#' on) goes nowhere, as no client sends one. kOk; kUnsafeUrl
+// when it holds a control character (in a fragment too); kBadTarget when the platform's cracker
+// cannot split it, finds no host, or sees its user-info elsewhere than UserInfoOf does, or the
+// user-info holds a second '@'. `out` changes on kOk only.
 Status TakeApart(const std::string& url, WireUrl& out);
 
 }  // namespace rz
