@@ -23,15 +23,16 @@ namespace rz {
 namespace {
 
 // The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
-// text holds it somewhere or starts with "https://", either in any case.
+// text starts with "http://" or "https://" in any case, or holds "http://" somewhere.
 std::string RequestUrl(const std::string& entry) {
   std::string url = entry;
-  std::string lower = entry;
-  for (std::size_t i = 0; i < url.size(); ++i) {
-    if (url[i] == '\\') url[i] = '/';
-    lower[i] = AsciiLower(url[i]);
+  std::string scheme;
+  for (char& c : url) {
+    if (c == '\\') c = '/';
+    if (scheme.size() < 8) scheme.push_back(AsciiLower(c));
   }
-  if (lower.rfind("https://", 0) != 0 && lower.find("http://") == std::string::npos) {
+  if (scheme.rfind("http://", 0) != 0 && scheme != "https://" &&
+      url.find("http://") == std::string::npos) {
     url.insert(0, "http://");
   }
   return url;
