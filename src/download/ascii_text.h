@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace rz {
@@ -25,6 +26,14 @@ inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
+}
+
+// A URL's scheme, the letters before "://", in lower case: schemes match in any case, and a
+// request is the same bytes whichever case its URL's scheme was written in.
+inline void SchemeInLowerCase(std::string& url) {
+  const std::size_t end = url.find("://");
+  if (end == std::string::npos || url.find_first_of("/?#") < end) return;
+  for (std::size_t i = 0; i < end; ++i) url[i] = AsciiLower(url[i]);
 }
 
 }  // namespace rz

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "download/ascii_text.h"
+
 namespace rz {
 namespace {
 
@@ -146,13 +148,16 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
     std::string composed;
     composed.reserve(kRequestBytes);
     if (fields.proxyTargetUrl != nullptr) {
-      // Proxy form: the absolute URL as it stands; the target argument plays no part.
-      composed.append("GET ").append(fields.proxyTargetUrl).append(" HTTP/1.0").append(kCrLf);
+      // Proxy form: the absolute URL as it stands, but for its scheme, which goes in lower case:
+      // "HTTP://" is "http://", Host line included. The target argument plays no part.
+      std::string url = fields.proxyTargetUrl;
+      SchemeInLowerCase(url);
+      composed.append("GET ").append(url).append(" HTTP/1.0").append(kCrLf);
       std::string host;
       std::string path;
       std::int32_t port = 80;
       // A URL that does not split only costs the Host line; the request still goes out.
-      if (SplitUrl("http://", fields.proxyTargetUrl, &host, &port, &path) == kOk) {
+      if (SplitUrl("http://", url.c_str(), &host, &port, &path) == kOk) {
         composed.append("Host: ").append(host).append(":").append(std::to_string(port));
         composed.append(kCrLf);
       }

@@ -291,11 +291,7 @@ bool IsFollowedRedirect(int status) {
 }
 
 std::string ReadLocation(std::string_view header) {
-  const std::string_view value = SingleValue(header, "Location");
-  for (const char c : value) {
-    if (static_cast<unsigned char>(c) > 0x7F) return std::string();
-  }
-  return std::string(value);
+  return std::string(SingleValue(header, "Location"));
 }
 
 Status JudgeResponseHeader(std::string_view header, std::int32_t offset, BodyFraming& framing) {

@@ -79,9 +79,9 @@ bool KeepsConnection(std::string_view header);
 
 // Whether a status is a redirect that is followed with a GET: 301, 302, 303, 307 or 308.
 bool IsFollowedRedirect(int status);
-// The one Location field of a complete header, blanks around it trimmed; empty when it is absent,
-// repeated, or holds bytes outside ASCII. Control characters stay, so that the fetch refuses such
-// a hop as what it is.
+// The one Location field of a complete header, blanks around it trimmed; empty when it is absent
+// or repeated. Its bytes stay as sent: the fetch encodes those outside ASCII, and refuses a hop
+// with a control character as what it is.
 std::string ReadLocation(std::string_view header);
 
 // Bound on a validator worth keeping: longer ones are not resumed from.

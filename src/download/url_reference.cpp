@@ -150,7 +150,7 @@ bool MayRedirect(std::string_view from, std::string_view to) {
 }
 
 Status FollowRedirect(std::string_view from, std::string_view location, std::string& next) {
-  next = ResolveReference(from, location);
+  next = ResolveReference(from, HighBytesEncoded(location));
   if (ControlCharacterAt(location) != std::string_view::npos) return kUnsafeUrl;
   return next.empty() || !MayRedirect(from, next) ? kRedirectRefused : kOk;
 }

@@ -21,8 +21,9 @@ std::string SchemeOf(std::string_view url);
 bool MayRedirect(std::string_view from, std::string_view to);
 
 // One redirect hop from `from` to a Location: `next` receives what it resolves to (empty when it
-// does not). kOk; kUnsafeUrl when the Location as sent holds a control character (in a fragment
-// too, which resolving drops); kRedirectRefused when it resolves to nothing MayRedirect allows.
+// does not), its bytes from 0x80 up percent-encoded first, as curl follows such a Location. kOk;
+// kUnsafeUrl when the Location as sent holds a control character (in a fragment too, which
+// resolving drops); kRedirectRefused when it resolves to nothing MayRedirect allows.
 Status FollowRedirect(std::string_view from, std::string_view location, std::string& next);
 
 }  // namespace rz

@@ -31,19 +31,26 @@ std::string ShownText(std::string_view text);
 // `url` for a debug line: without its user-info, as ShownText writes it.
 std::string ShownUrl(std::string_view url);
 
+// `text` with each byte from 0x80 up as "%XX", everything else as it is: raw UTF-8 in a Location,
+// as a server configured with a non-ASCII path sends it, made the ASCII a request line carries.
+std::string HighBytesEncoded(std::string_view text);
+
 // What a request for one URL is made of.
 struct WireUrl {
   std::string host;       // as the Host line and the tunnel write it: an IPv6 literal in brackets
   std::int32_t port = 0;  // 443 for https without one; 0 (taken as 80) for an empty http port
   bool tls = false;       // https
   std::string target;     // the request line's target: path and query, "/" when there is none
-  std::string absolute;   // what a proxy is asked for: the URL without user-info, spaces as '+'
+  std::string absolute;   // what a proxy is asked for: the URL without user-info and fragment,
+                          // its scheme in lower case, spaces as '+'
   std::size_t hostOffset = 0;  // where the host starts in the URL
 };
 
-// Takes `url` apart for a request. kOk; kUnsafeUrl when it holds a control character; kBadTarget
-// when the platform's cracker cannot split it, finds no host, or sees its user-info elsewhere
-// than UserInfoOf does, or the user-info holds a second '@'. `out` changes on kOk only.
+// Takes `url` apart for a request. Its scheme may be in any case, and the requests are those of
+// its lower-case form; a fragment ('#' on) goes nowhere, as no client sends one. kOk; kUnsafeUrl
+// when it holds a control character (in a fragment too); kBadTarget when the platform's cracker
+// cannot split it, finds no host, or sees its user-info elsewhere than UserInfoOf does, or the
+// user-info holds a second '@'. `out` changes on kOk only.
 Status TakeApart(const std::string& url, WireUrl& out);
 
 }  // namespace rz

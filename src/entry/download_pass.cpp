@@ -1,7 +1,6 @@
 // The pass that fetches every listed ad file missing from the cache folder, several at once.
 #include "entry/download_pass.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -9,6 +8,7 @@
 
 #include "cache/cache_folder.h"
 #include "cache/cache_paths.h"
+#include "download/ascii_text.h"
 #include "download/connection_pool.h"
 #include "download/pass_routes.h"
 #include "download/wire_url.h"
@@ -22,24 +22,19 @@
 namespace rz {
 namespace {
 
-// Whether the entry's text starts with "https://", in any case.
-bool IsHttps(const std::string& url) {
-  static constexpr char kHttps[] = "https://";
-  if (url.size() < sizeof kHttps - 1) return false;
-  for (std::size_t i = 0; i + 1 < sizeof kHttps; ++i) {
-    if (std::tolower(static_cast<unsigned char>(url[i])) != kHttps[i]) return false;
-  }
-  return true;
-}
-
 // The entry as a request URL: backslashes become slashes, and "http://" goes in front unless the
-// text holds it somewhere or starts with "https://".
+// text starts with "http://" or "https://" in any case, or holds "http://" somewhere.
 std::string RequestUrl(const std::string& entry) {
   std::string url = entry;
+  std::string scheme;
   for (char& c : url) {
     if (c == '\\') c = '/';
+    if (scheme.size() < 8) scheme.push_back(AsciiLower(c));
   }
-  if (!IsHttps(url) && url.find("http://") == std::string::npos) url.insert(0, "http://");
+  if (scheme.rfind("http://", 0) != 0 && scheme != "https://" &&
+      url.find("http://") == std::string::npos) {
+    url.insert(0, "http://");
+  }
   return url;
 }
 

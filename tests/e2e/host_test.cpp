@@ -128,6 +128,16 @@ TEST_P(HostCall, ResumesAFileItsKilledHostLeftHalfWay) {
   EXPECT_EQ(continuations, 1) << continuation;
 }
 
+// nginx sends the non-ASCII path of a `return 301` raw; the hop asks for it percent-encoded.
+TEST_P(HostCall, FollowsARedirectToANonAsciiPath) {
+  if (!rztest::NginxServer::Available()) RZT_CANNOT_RUN("nginx is not installed");
+  rztest::NginxServer nginx(u8"location = /a.bin { return 301 /f/\u00FCber.bin; }");
+  nginx.WriteFile(u8"f/\u00FCber.bin", "an ad");
+  const RunResult result = Call(ServiceListing({nginx.BaseUrl() + "/a.bin"}));
+  ASSERT_EQ(result.exitCode, 0) << Describe(result) << nginx.ErrorLog();
+  EXPECT_EQ(ReadFile(host().CacheDir() + "a.bin"), "an ad");
+}
+
 std::string HostParamName(const testing::TestParamInfo<Host>& host) { return HostName(host.param); }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, HostCall, testing::Values(Host::kLinux, Host::kWindows),

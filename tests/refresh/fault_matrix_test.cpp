@@ -349,6 +349,18 @@ std::vector<Row> Rows() {
           .Serving(Redirects(302, "/a.bin", "/b.bin\nX-Injected: yes"))
           .Result(2)
           .FileConnections(1),
+      // Raw UTF-8, as a server configured with a non-ASCII path sends it, goes on percent-encoded.
+      Row("LocationWithRawNonAsciiBytes")
+          .Serving(Redirects(302, "/a.bin", u8"/f/\u00FCber.bin", "/f/%C3%BCber.bin"))
+          .Result(0)
+          .FileConnections(2),
+      // No fragment is sent, the entry's nor a hop's; the file keeps the name as listed.
+      Row("FragmentsAreNotSent")
+          .Reply(Lists({"a.bin#one"}))
+          .Serving(Redirects(302, "/a.bin", "/b.bin#two"))
+          .Result(0)
+          .FileConnections(2)
+          .Cached({"a.bin#one"}),
       Row("Status300IsNotFollowed")
           .Serving(Redirects(300, "/a.bin", "/b.bin"))
           .Result(2)

@@ -106,7 +106,12 @@ TEST_P(ProxyRoute, Row) {
   const ProxyRow& row = GetParam();
   if (row.linuxOnly && kWindowsBuild) return;
   const std::string body = PatternBytes(300, 11);
-  ScriptServer proxy(Respond(HttpResponse(row.proxyAnswers, body)));
+  // The proxy redirects a path under /r/ to a URL with an upper-case scheme.
+  ScriptServer proxy(Script().Answer([&](const std::string& request) {
+    return request.find("/r/") != std::string::npos
+               ? HttpResponse(302, "", {"Location: HTTP://files.test:81/a.bin"})
+               : HttpResponse(row.proxyAnswers, body);
+  }));
   ScriptServer files(Respond(HttpResponse(200, body)), Loopback::kIPv6);
   const auto expand = [&](const char* text) {
     return Replaced(Replaced(text, "%P", std::to_string(proxy.port())), "%F",
@@ -126,9 +131,10 @@ TEST_P(ProxyRoute, Row) {
   EXPECT_NE(lines.find(expand(row.line)), std::string::npos) << lines;
 #endif
   EXPECT_EQ(ReadFile(CachePath("a.bin")), row.fetched ? body : "");
-  EXPECT_EQ(proxy.Connections(), row.proxyGets ? 1 : 0);
+  const int requests = std::string(row.url).find("/r/") != std::string::npos ? 2 : 1;
+  EXPECT_EQ(proxy.Connections(), row.proxyGets ? requests : 0);
   if (row.proxyGets) {
-    EXPECT_EQ(proxy.WaitForRequest(0), expand(row.proxyGets));
+    EXPECT_EQ(proxy.WaitForRequest(requests - 1), expand(row.proxyGets));
   }
   EXPECT_EQ(files.Connections(), row.filesGet ? 1 : 0);
   if (row.filesGet) {
@@ -145,6 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         ProxyRow{"AbsoluteForm", "127.0.0.1:%P", "", "http://files.test:81/a b/a.bin", 200, true,
                  "GET http://files.test:81/a+b/a.bin HTTP/1.0\r\nHost: files.test:81\r\n\r\n",
                  nullptr, "downloads go http through proxy 127.0.0.1:%P", false},
+        // Schemes match in any case: an entry's and a hop's go as the lower-case forms would.
+        ProxyRow{"UpperCaseSchemeEntry", "127.0.0.1:%P", "", "HTTP://files.test:81/a.bin", 200,
+                 true, "GET http://files.test:81/a.bin HTTP/1.0\r\nHost: files.test:81\r\n\r\n",
+                 nullptr, "fetch HTTP://files.test:81/a.bin -> a.bin", false},
+        ProxyRow{"UpperCaseSchemeHop", "127.0.0.1:%P", "", "http://files.test/r/a.bin", 200, true,
+                 "GET http://files.test:81/a.bin HTTP/1.0\r\nHost: files.test:81\r\n\r\n", nullptr,
+                 "/r/a.bin -> HTTP://files.test:81/a.bin", false},
         ProxyRow{"Bypassed", "127.0.0.1:%P", "::1", "http://[::1]:%F/a.bin", 200, true, nullptr,
                  "GET /a.bin HTTP/1.0\r\nHost: [::1]:%F\r\n\r\n", "direct for ::1", false},
         ProxyRow{"Refused", "127.0.0.1:%P", "", "http://files.test/a.bin", 407, false,

@@ -76,8 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "GET http://[::1]:81/x HTTP/1.0\r\nHost: [::1]:81\r\n\r\n"},
         ComposeCase{"ColonThenSlashGivesZero", "http://origin.test:/x", nullptr, nullptr, nullptr,
                     0, "GET http://origin.test:/x HTTP/1.0\r\nHost: origin.test:0\r\n\r\n"},
-        ComposeCase{"UpperCaseSchemeNoHostLine", "HTTP://origin.test/x", nullptr, nullptr, nullptr,
-                    0, "GET HTTP://origin.test/x HTTP/1.0\r\n\r\n"},
+        // An upper-case scheme once cost the Host line; it goes out as the lower-case form does.
+        ComposeCase{"UpperCaseSchemeAsLowerCase", "HTTP://origin.test/x", nullptr, nullptr, nullptr,
+                    0, "GET http://origin.test/x HTTP/1.0\r\nHost: origin.test:80\r\n\r\n"},
         ComposeCase{"TooShortNoHostLine", "http://a", nullptr, nullptr, nullptr, 0,
                     "GET http://a HTTP/1.0\r\n\r\n"},
         ComposeCase{"OnlyUserNoCredentials", "http://origin.test/x", "user", nullptr, nullptr, 0,

@@ -42,8 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
         Cracked{"http://host/a?x=1/2", "host", 80, 7, 11},
         Cracked{"http://host?x=1", "host", 80, 7, 11},
         Cracked{"https://host/a", "host", 443, 8, 12}, Cracked{"ftp://host/a", "host", 21, 6, 10},
-        // An entry naming another scheme gets "http://" in front, so that scheme's name becomes
-        // the host, with an empty port: 0, which the downloader takes as 80.
+        // A second scheme after "http://" is the host, with an empty port: 0, which the
+        // downloader takes as 80.
         Cracked{"http://https://host/a", "https", 0, 7, 13},
         Cracked{"http://HTTP://host/a", "HTTP", 0, 7, 12},
         Cracked{"http://host:/a", "host", 0, 7, 12},
