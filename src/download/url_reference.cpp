@@ -1,8 +1,6 @@
 #include "download/url_reference.h"
 
-#include <cctype>
-
-#include "download/wire_url.h"
+#include "download/url_text.h"
 
 namespace rz {
 namespace {
@@ -18,21 +16,10 @@ Components Split(std::string_view text) {
   if (const std::size_t hash = text.find('#'); hash != std::string_view::npos) {
     text = text.substr(0, hash);
   }
-  // A scheme is a letter, then letters, digits, '+', '-' or '.', before the first ':' that comes
-  // ahead of any '/', '?'.
-  const std::size_t colon = text.find(':');
-  if (colon != std::string_view::npos && colon > 0 && colon < text.find_first_of("/?") &&
-      std::isalpha(static_cast<unsigned char>(text[0])) != 0) {
-    bool valid = true;
-    for (const char ch : text.substr(0, colon)) {
-      valid = valid && (std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '+' ||
-                        ch == '-' || ch == '.');
-    }
-    if (valid) {
-      c.scheme = text.substr(0, colon);
-      c.hasScheme = true;
-      text.remove_prefix(colon + 1);
-    }
+  if (const std::string_view scheme = SchemeText(text); !scheme.empty()) {
+    c.scheme = scheme;
+    c.hasScheme = true;
+    text.remove_prefix(scheme.size() + 1);
   }
   if (text.substr(0, 2) == "//") {
     const std::size_t end = text.find_first_of("/?", 2);
@@ -85,12 +72,6 @@ std::string Merge(const Components& base, std::string_view path) {
   return std::string(base.path.substr(0, slash + 1)).append(path);
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return lower;
-}
-
 }  // namespace
 
 std::string ResolveReference(std::string_view baseText, std::string_view referenceText) {
@@ -135,11 +116,6 @@ std::string ResolveReference(std::string_view baseText, std::string_view referen
   result.append(path);
   if (target.hasQuery) result.append("?").append(target.query);
   return result;
-}
-
-std::string SchemeOf(std::string_view url) {
-  const Components c = Split(url);
-  return c.hasScheme ? Lower(c.scheme) : std::string();
 }
 
 bool MayRedirect(std::string_view from, std::string_view to) {

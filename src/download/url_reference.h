@@ -6,15 +6,13 @@
 #include <string_view>
 
 #include "download/status_codes.h"
+#include "download/url_text.h"
 
 namespace rz {
 
 // The target of `reference` resolved against the absolute URL `base`, dot segments removed and
 // any fragment dropped (it never goes into a request). Empty when `base` has no scheme.
 std::string ResolveReference(std::string_view base, std::string_view reference);
-
-// The scheme of an absolute URL in lower case ("http", "https", ...); empty when there is none.
-std::string SchemeOf(std::string_view url);
 
 // Whether a fetch at `from` may follow a redirect to `to`: both http or https, and never from
 // https down to plain http.

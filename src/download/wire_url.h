@@ -10,30 +10,9 @@
 #include <string_view>
 
 #include "download/status_codes.h"
+#include "download/url_text.h"
 
 namespace rz {
-
-// The index of the first control character (0x00-0x1F or 0x7F) in `text`; npos when none. Such a
-// byte in a URL could end a request line and start a header of the sender's choosing.
-std::size_t ControlCharacterAt(std::string_view text);
-
-// Where the user-info of `url` lies: [begin, end), the '@' included, begin == end when there is
-// none. The authority starts after a "://" that comes before any '/', '?' or '#' (at the start of
-// a URL without a scheme) and ends at the next of those; the user-info runs to its last '@'.
-struct TextSpan {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-};
-TextSpan UserInfoOf(std::string_view url);
-
-// `text` for a debug line: each control character as "%XX", so that a line stays one line.
-std::string ShownText(std::string_view text);
-// `url` for a debug line: without its user-info, as ShownText writes it.
-std::string ShownUrl(std::string_view url);
-
-// `text` with each byte from 0x80 up as "%XX", everything else as it is: raw UTF-8 in a Location,
-// as a server configured with a non-ASCII path sends it, made the ASCII a request line carries.
-std::string HighBytesEncoded(std::string_view text);
 
 // What a request for one URL is made of.
 struct WireUrl {

@@ -38,10 +38,17 @@ std::string RequestUrl(const std::string& entry) {
   return url;
 }
 
-// The text after the URL's last '/': the name the entry's file is cached under.
-std::string FileNameOf(const std::string& requestUrl) {
-  return requestUrl.substr(requestUrl.rfind('/') + 1);
-}
+// One list entry, worked out once for the pass: the URL it is asked from and the name its file
+// is cached under, the text after the URL's last '/'.
+struct Entry {
+  explicit Entry(const std::string& listed)
+      : text(listed),
+        requestUrl(RequestUrl(listed)),
+        fileName(requestUrl.substr(requestUrl.rfind('/') + 1)) {}
+  const std::string& text;
+  std::string requestUrl;
+  std::string fileName;
+};
 
 // One failure line for an entry that fails before any fetch, and the pass's false.
 bool Refused(const std::string& entry, std::string_view why) {
@@ -50,14 +57,16 @@ bool Refused(const std::string& entry, std::string_view why) {
 }
 
 // Settles one entry: true when its file is present, or fetched and staged for the pass's commit.
-bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
-                 const std::string& entry) {
-  const std::string requestUrl = RequestUrl(entry);
+bool SettleEntry(const FetchPass& pass, const Entry& listed) {
+  const std::string& entry = listed.text;
+  const std::string& requestUrl = listed.requestUrl;
+  CacheFolder& cache = pass.cache;
 
   WireUrl parts;
   const Status taken = TakeApart(requestUrl, parts);
-  const std::size_t at = ControlCharacterAt(entry);
-  if (taken == kUnsafeUrl && at < entry.size()) {
+  // Where the control character lies is looked for only to say so.
+  const std::size_t at = taken == kUnsafeUrl ? ControlCharacterAt(entry) : std::string::npos;
+  if (at < entry.size()) {
     char code[8] = {};
     std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(entry[at]));
     return Refused(entry, "the URL holds a control character (" + std::string(code) + " at byte " +
@@ -71,7 +80,7 @@ bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
   if (slash == std::string::npos || slash < parts.hostOffset) {
     return Refused(entry, "no file name after the last '/'");
   }
-  const std::string fileName = FileNameOf(requestUrl);
+  const std::string& fileName = listed.fileName;
   if (!CacheFolder::IsUsableName(fileName)) {
     return Refused(entry,
                    "the file name is only dots, one the cache keeps for itself, or not a plain "
@@ -93,18 +102,12 @@ bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
   if (cache.IsSettled(fileName, localPath)) return true;
 
   diag::FetchStarting(requestUrl, fileName);
-  const FetchOutcome fetched = Fetch({cache, routes, pool}, {requestUrl, fileName, localPath});
+  const FetchOutcome fetched = Fetch(pass, {requestUrl, fileName, localPath});
   if (fetched.status != kOk) {
     const ProxyUse& proxy = fetched.proxy;
     diag::DownloadFailed(requestUrl, fileName, fetched.status, proxy.name, proxy.status, proxy.why);
   }
   return fetched.status == kOk;
-}
-
-// The file-system key of the name SettleEntry caches an entry under: two entries that would write
-// the same file are never fetched at once.
-std::string NameKeyOf(const std::string& entry) {
-  return platform::FileNameKey(FileNameOf(RequestUrl(entry)));
 }
 
 }  // namespace
@@ -119,14 +122,19 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
       [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); });
   diag::RoutesChosen(routes.Describe());
   cache.OnLost(&diag::CommitFailed);
+  std::vector<Entry> entries(list.begin(), list.end());
   bool ok = false;
   {
     // The pass's kept https connections, at most one idle per fetch in flight; every one is
     // closed when the fetches are over, before the commit.
     ConnectionPool pool(kFetchesInFlight);
+    const FetchPass pass{cache, routes, pool};
+    // Two entries that would write the same file, by the file system's key of their names, are
+    // never fetched at once.
     ok = FetchScheduler::Run(
-        list.size(), cache, [&](std::size_t index) { return NameKeyOf(list[index]); },
-        [&](std::size_t index) { return SettleEntry(cache, routes, pool, list[index]); });
+        entries.size(), cache,
+        [&](std::size_t index) { return platform::FileNameKey(entries[index].fileName); },
+        [&](std::size_t index) { return SettleEntry(pass, entries[index]); });
   }
   // Files fetched before a failing entry, and by the fetches still in flight then, stay cached;
   // so does every other file of a batch in which one file could not take its name.
@@ -135,8 +143,8 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // place: whatever a pass ends with, staging never grows beyond one list's worth.
   std::vector<std::string> listed;
   if (!ok || !committed) {
-    listed.reserve(list.size());
-    for (const std::string& entry : list) listed.push_back(FileNameOf(RequestUrl(entry)));
+    listed.reserve(entries.size());
+    for (const Entry& entry : entries) listed.push_back(entry.fileName);
   }
   cache.PruneKeptParts(listed);
   return ok && committed;
