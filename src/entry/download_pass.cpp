@@ -114,6 +114,8 @@ std::string NameKeyOf(const std::string& entry) {
 
 }  // namespace
 
+std::string CachedNameOf(const std::string& entry) { return FileNameOf(RequestUrl(entry)); }
+
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // Read once, so that every entry of one pass takes the same route. The script, when there is
   // one, is looked for and fetched only once a fetch needs a route.
@@ -141,7 +143,7 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   std::vector<std::string> listed;
   if (!ok || !committed) {
     listed.reserve(list.size());
-    for (const std::string& entry : list) listed.push_back(FileNameOf(RequestUrl(entry)));
+    for (const std::string& entry : list) listed.push_back(CachedNameOf(entry));
   }
   cache.PruneKeptParts(listed);
   return ok && committed;
