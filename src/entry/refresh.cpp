@@ -117,6 +117,8 @@ int RefreshStages(const char* outsideCardId, const char* hardwareCardId, const c
     return kDownloadFailed;
   }
   if (!RunStage("save", [&] { return Save(reply, cache); })) return kSaveFailed;
+  // The lock is let go only when `cache` goes, after the removal; whatever it throws is a debug
+  // line, and the call still returns 0.
   if (PruneAsked()) RunStage("prune", [&] { return PruneUnlisted(list, cache); });
   return kRefreshed;
 }
