@@ -171,6 +171,49 @@ void QueryFailed(std::string_view serviceUrl, std::string_view why) {
 
 void SaveFailed(std::string_view path, std::string_view why) { StageFailed("save", path, why); }
 
+namespace {
+
+std::string Files(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " file" : " files");
+}
+
+}  // namespace
+
+void Pruned(const std::string& dir, const PruneOutcome& outcome) {
+  // A reason noted while listing or flushing belongs to that line alone.
+  if (!outcome.listed) StageFailed("prune", dir, "the folder cannot be read to its end");
+  std::size_t removed = 0;
+  std::size_t left = 0;
+  std::int64_t freed = 0;
+  for (const UnlistedFile& file : outcome.files) {
+    std::string line = Concerning("prune", dir + file.name);
+    switch (file.fate) {
+      case UnlistedFile::Fate::kRemoved:
+        ++removed;
+        freed += file.size;
+        line.append(" removed (").append(std::to_string(file.size)).append(" bytes)");
+        break;
+      case UnlistedFile::Fate::kRefused:
+        ++left;
+        line.append(" failed: cannot be removed (");
+        Append(line, platform::SystemErrorText(file.error));
+        line.append(")");
+        break;
+      case UnlistedFile::Fate::kPathTooLong:
+        ++left;
+        line.append(" failed: its path does not fit 259 bytes");
+        break;
+    }
+    Emit(line);
+  }
+  if (!outcome.flushed) StageFailed("prune", dir, "the removals cannot be flushed to disk");
+  std::string line(kLinePrefix);
+  line.append("prune total: ").append(Files(removed)).append(" removed, ");
+  line.append(std::to_string(freed)).append(" bytes freed");
+  if (left != 0) line.append("; ").append(Files(left)).append(" left");
+  Emit(line);
+}
+
 void StageThrew(std::string_view stage, std::string_view what) {
   std::string line(kLinePrefix);
   line.append(stage).append(" failed: an exception ended the stage (");

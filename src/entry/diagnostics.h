@@ -28,6 +28,10 @@
 //   RazaRa: commit /opt/host/Tavrin/RazaRa/a.mp4 failed: cannot take its name (errno 16:
 //           Device or resource busy)                                 [one line]
 //   RazaRa: save /opt/host/Tavrin/RazaRa/FileList.xml failed: cannot be written (errno 28: ...)
+//   RazaRa: prune /opt/host/Tavrin/RazaRa/old.mp4 removed (52428800 bytes)
+//   RazaRa: prune C:\Host\Tavrin\RazaRa\shown.mp4 failed: cannot be removed (Win32 error 32:
+//           The process cannot access the file ...)                        [one line]
+//   RazaRa: prune total: 1 file removed, 52428800 bytes freed; 1 file left
 //   RazaRa: result 2 (a listed file could not be downloaded)
 #pragma once
 
@@ -35,6 +39,7 @@
 #include <string>
 #include <string_view>
 
+#include "cache/unlisted_files.h"
 #include "download/status_codes.h"
 
 namespace rz::diag {
@@ -74,7 +79,12 @@ void CommitFailed(const std::string& path, const std::string& why);
 void QueryFailed(std::string_view serviceUrl, std::string_view why);
 void SaveFailed(std::string_view path, std::string_view why);
 
-// An exception ended `stage` ("query", "download" or "save"); `what` is its own text.
+// What the removal of unlisted files in the cache folder `dir` did: one line per file removed,
+// with its size, or left, with the system's reason; one for a folder that could not be read or
+// flushed; and a total.
+void Pruned(const std::string& dir, const PruneOutcome& outcome);
+
+// An exception ended `stage` ("query", "download", "save" or "prune"); `what` is its own text.
 void StageThrew(std::string_view stage, std::string_view what);
 
 // A call begins: forgets any platform reason an earlier call left on this thread. No line.

@@ -112,6 +112,8 @@ bool SettleEntry(const FetchPass& pass, const Entry& listed) {
 
 }  // namespace
 
+std::string CachedNameOf(const std::string& entry) { return Entry(entry).fileName; }
+
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // Read once, so that every entry of one pass takes the same route. The script, when there is
   // one, is looked for and fetched only once a fetch needs a route.

@@ -1,6 +1,8 @@
 // The pass that fetches every listed ad file missing from the cache folder.
 #pragma once
 
+#include <string>
+
 #include "cache/cache_folder.h"
 #include "entry/fetch_scheduler.h"
 #include "service/ad_list.h"
@@ -16,5 +18,9 @@ namespace rz {
 // calling thread only waits; the fetches touch no COM object (a setup script runs on a thread of
 // the pass's own).
 bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache);
+
+// The file name the pass caches `entry` under: the text after the last '/' of its request URL
+// (backslashes read as slashes). Whatever else keeps files by the list decides by it.
+std::string CachedNameOf(const std::string& entry);
 
 }  // namespace rz

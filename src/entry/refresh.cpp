@@ -4,11 +4,14 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cache/cache_folder.h"
+#include "cache/unlisted_files.h"
 #include "entry/diagnostics.h"
 #include "entry/download_pass.h"
 #include "entry/results.h"
+#include "platform/environment.h"
 #include "platform/platform_init.h"
 #include "platform/xml_document.h"
 #include "service/ad_list.h"
@@ -62,6 +65,21 @@ bool Save(const platform::ReplyText& reply, CacheFolder& cache) {
   return true;
 }
 
+// Whether the host asked for the files the saved list no longer names to be removed. Read per
+// call, so a host may turn it on or off between calls.
+bool PruneAsked() { return platform::EnvironmentValue("RAZARA_PRUNE") == "1"; }
+
+// After a save, still under the lock: no overlapping call can have found a file present that is
+// about to go, because its own pass waits for this lock before it looks. Nothing here can change
+// the result: a file that stays is only reported.
+bool PruneUnlisted(const AdUrlList& list, const CacheFolder& cache) {
+  std::vector<std::string> listed;
+  listed.reserve(list.size());
+  for (const std::string& entry : list) listed.push_back(CachedNameOf(entry));
+  diag::Pruned(cache.dir(), RemoveUnlistedFiles(cache, listed));
+  return true;
+}
+
 // Runs one stage; anything thrown inside it ends the call with that stage's result, because no
 // exception may cross the C boundary.
 template <typename Stage>
@@ -99,6 +117,9 @@ int RefreshStages(const char* outsideCardId, const char* hardwareCardId, const c
     return kDownloadFailed;
   }
   if (!RunStage("save", [&] { return Save(reply, cache); })) return kSaveFailed;
+  // The lock is let go only when `cache` goes, after the removal; whatever it throws is a debug
+  // line, and the call still returns 0.
+  if (PruneAsked()) RunStage("prune", [&] { return PruneUnlisted(list, cache); });
   return kRefreshed;
 }
 

@@ -42,6 +42,31 @@ bool RemoveFile(const char* path, bool* existed = nullptr);
 // The names of the files in a folder, subfolders left out. False when it cannot be read.
 bool ListFiles(const char* folder, std::vector<std::string>& names);
 
+// What an entry of a folder is by itself: a link is reported as a link, never as what it points
+// to (lstat on Linux; on Windows a reparse point, such as a symbolic link or a junction, is one).
+enum class EntryKind {
+  kFile,    // a regular file
+  kFolder,  // a folder
+  kLink,    // a symbolic link or another reparse point
+  kOther,   // a device, a pipe, a socket
+};
+
+struct FolderEntry {
+  std::string name;
+  EntryKind kind = EntryKind::kOther;
+  std::int64_t size = 0;  // of a regular file; 0 for anything else
+};
+
+// Every entry of a folder but "." and "..", with what each is, links not followed. On Windows a
+// name with no UTF-8 form is left out: no path the library builds could reach it. False when the
+// folder cannot be read to its end; `entries` then holds what was read.
+bool ListFolder(const char* folder, std::vector<FolderEntry>& entries);
+
+// Removes the file or link at `path`, never what a link points to, and never a folder. 0, or the
+// system's error code (errno on Linux, GetLastError on Windows) when it is still there; a path
+// that names nothing counts as removed.
+long DeleteEntry(const char* path);
+
 // Creates a folder. True when a folder of that name exists afterwards.
 bool MakeFolder(const char* path);
 

@@ -28,6 +28,10 @@ void ForgetLastError();
 // connection could be made ...", and forgets it; empty when nothing was noted.
 std::string TakeLastError();
 
+// The words for a code the system returned (errno on Linux, GetLastError on Windows), as
+// TakeLastError gives them for a noted system error.
+std::string SystemErrorText(long code);
+
 // The words for a positive socket code that the download engine passed through.
 std::string SocketErrorText(int code);
 

@@ -40,7 +40,8 @@ TEST_P(HostCli, HelpVersionUsageErrorsAndExitCodes) {
 
   const RunResult help = host.RunArgs({"--help"});
   EXPECT_EQ(help.exitCode, 0) << Describe(help);
-  for (const char* named : {"--verbose", "--quiet", "--version", "\n  64 ", "\n  69 ", "\n  73 "}) {
+  for (const char* named :
+       {"--verbose", "--quiet", "--version", "--prune", "\n  64 ", "\n  69 ", "\n  73 "}) {
     EXPECT_TRUE(Has(help.out, named)) << named << "\n" << Describe(help);
   }
 
@@ -96,6 +97,25 @@ TEST_P(HostCli, VerboseNamesTheFailingUrlAndTheReasonInOneLine) {
                                 << Describe(result);
     EXPECT_TRUE(Has(result.err, "RazaRa: result 2")) << Describe(result);
   }
+}
+
+// --prune: the file the list does not name goes, and the report says so with the bytes freed.
+TEST_P(HostCli, PruneRemovesWhatTheListDoesNotNameAndReportsIt) {
+  HostFolder host(GetParam());
+  ASSERT_TRUE(host.error().empty()) << host.error();
+  std::filesystem::create_directories(host.CacheDir());
+  ASSERT_TRUE(rztest::WriteFile(host.CachePath("old.bin"), "12345"));
+  rztest::ScriptServer files(rztest::Respond(rztest::HttpResponse(200, "the ad")));
+  rztest::ScriptServer service(
+      rztest::ServiceAnswering(rztest::GetAdReply({files.BaseUrl() + "/ad.bin"})));
+  const RunResult result = host.RunArgs({"-v", "--prune", "A", "B", service.BaseUrl() + "/svc"});
+  EXPECT_EQ(result.exitCode, 0) << Describe(result);
+  EXPECT_FALSE(std::filesystem::exists(host.CachePath("old.bin")));
+  EXPECT_EQ(rztest::ReadFile(host.CachePath("ad.bin")), "the ad");
+  EXPECT_TRUE(Has(LineWith(result.out, "old.bin"), "removed")) << Describe(result);
+  EXPECT_TRUE(Has(result.out, "Files removed in this call: 1 (5 bytes freed)")) << Describe(result);
+  EXPECT_TRUE(Has(LineWith(result.err, "RazaRa: prune "), "old.bin removed (5 bytes)"))
+      << Describe(result);
 }
 
 // The host used to abort here: the ANSI path of the program was taken for UTF-8. U+30BD is

@@ -554,6 +554,41 @@ TEST_F(FaultTest, OverlappingCallsTakeTurnsAndBothSucceed) {
   ExpectOnlyWholeFiles(cacheDir(), 0, body, false);
 }
 
+// A second call starts while the first is half-way through its file, and its list names only a
+// file that the first call's list drops. The first removes that file under the lock, before the
+// second's pass may look: the second finds it absent, fetches it again and returns 0 with it in
+// place, and then removes the first call's file in turn.
+TEST_F(FaultTest, APruneNeverTakesAFileFromAnOverlappingCall) {
+  const std::string body = PatternBytes(256 * 1024, 9);
+  const std::string response = HttpResponse(200, body);
+  const std::size_t half = response.size() / 2;
+  ScriptServer files({Script()
+                          .ReadRequest()
+                          .Send(response.substr(0, half))
+                          .Pause(1500ms)
+                          .Send(response.substr(half)),
+                      Serves(kResponse)});
+  const Env env{files.BaseUrl(), "", cacheDir()};
+  ASSERT_TRUE(WriteFile(CachePath("other.bin"), kBody));
+  ScriptServer firstService(ServiceAnswering(Listing(env, {"shared.bin"})));
+  ScriptServer secondService(ServiceAnswering(Listing(env, {"other.bin"})));
+  const ScopedPrune prune;
+  int first = -1;
+  int second = -1;
+  std::thread one([&] { first = Call(firstService.BaseUrl() + "/AdService.asmx"); });
+  const std::string staged =
+      cacheDir() + ".staging" + (kWindowsBuild ? "\\" : "/") + "shared.bin.part";
+  for (int i = 0; i < 500 && !fs::exists(staged); ++i) std::this_thread::sleep_for(10ms);
+  std::thread two([&] { second = Call(secondService.BaseUrl() + "/AdService.asmx"); });
+  one.join();
+  two.join();
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 0);
+  EXPECT_EQ(files.Connections(), 2);
+  EXPECT_TRUE(ReadFile(CachePath("other.bin")) == kBody) << "the second call's file is missing";
+  EXPECT_EQ(CacheContents(cacheDir()), (std::vector<std::string>{"FileList.xml", "other.bin"}));
+}
+
 // ---- A call cut off half-way through a file, then a call that may continue it ----
 
 const std::string kWhole = PatternBytes(96 * 1024, 5);  // the server's file, version "v1"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "entry/refresh.h"
+#include "platform/module_path.h"
 #include "service/getad.h"
 #include "support/refresh_fixture.h"
 
@@ -147,6 +148,56 @@ TEST_F(SaveFails, WhenTheTemporaryFileCannotBeWrittenAndKeepsTheOldList) {
   EXPECT_EQ(Call(service.BaseUrl() + "/AdService.asmx"), 3);
   EXPECT_EQ(ReadFile(CachePath("FileList.xml")), oldList);
   EXPECT_EQ(ReadFile(blocker / "keep"), "x");
+}
+
+struct PruneCall {
+  const char* name;
+  const char* variable;  // RAZARA_PRUNE for the call; nullptr: not set
+  const char* reply;     // nullptr: a list of a.bin and b.bin, both cached
+  std::vector<std::string> listed;
+  int result;
+  bool prunes;
+};
+
+using Prune = RefreshTest;
+
+// Only a call that returns 0 with RAZARA_PRUNE=1 removes what its saved list does not name; the
+// folder, the list, the staging folder and (Linux) a link to a file outside always stay.
+TEST_F(Prune, RemovesOnlyAfterASuccessfulCallThatAskedForIt) {
+  const std::string closed = "http://127.0.0.1:1/";
+  const PruneCall calls[] = {
+      {"asked", "1", nullptr, {"a.bin", "b.bin"}, 0, true},
+      {"not asked", nullptr, nullptr, {"a.bin", "b.bin"}, 0, false},
+      {"asked otherwise", "yes", nullptr, {"a.bin", "b.bin"}, 0, false},
+      {"query fails", "1", "not XML", {}, 1, false},
+      {"download fails", "1", nullptr, {"a.bin", "missing.bin"}, 2, false},
+  };
+  const std::filesystem::path outside = root() / "outside.bin";
+  ASSERT_TRUE(WriteFile(outside, "outside"));
+  for (const PruneCall& c : calls) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path cache = root() / c.name;
+    std::vector<std::string> kept = {"FileList.xml", "a.bin", "b.bin", "sub"};
+    ASSERT_TRUE(std::filesystem::create_directories(cache / "sub"));
+    for (const char* name : {"a.bin", "b.bin", "c.bin", "d.bin", "FileList.xml"}) {
+      ASSERT_TRUE(WriteFile(cache / name, name));
+    }
+    if (!kWindowsBuild) {
+      std::filesystem::create_symlink(outside, cache / "link.bin");
+      kept.push_back("link.bin");
+    }
+    std::vector<std::string> flashes;
+    for (const auto& name : c.listed) flashes.push_back(closed + name);
+    ScriptServer service(ServiceAnswering(c.reply ? c.reply : GetAdReply(flashes)));
+    const ScopedPrune variable(c.variable);
+    EXPECT_EQ(rz::Refresh("O", "H", (service.BaseUrl() + "/AdService.asmx").c_str(),
+                          cache.string() + rz::platform::kPathSeparator),
+              c.result);
+    if (!c.prunes) kept.insert(kept.end(), {"c.bin", "d.bin"});
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(CacheContents(cache), kept);
+    EXPECT_EQ(ReadFile(outside), "outside");
+  }
 }
 
 // The request header lines after the request line, name and value split at the first colon.

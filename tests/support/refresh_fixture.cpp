@@ -1,6 +1,11 @@
 #include "support/refresh_fixture.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "entry/refresh.h"
 #include "platform/module_path.h"
@@ -55,6 +60,18 @@ std::string PatternBytes(std::size_t size, unsigned seed) {
     c = static_cast<char>(state & 0xFF);
   }
   return bytes;
+}
+
+void ScopedPrune::Set(const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("RAZARA_PRUNE", value);
+#else
+  if (value != nullptr) {
+    setenv("RAZARA_PRUNE", value, 1);
+  } else {
+    unsetenv("RAZARA_PRUNE");
+  }
+#endif
 }
 
 void RefreshTest::SetUp() {

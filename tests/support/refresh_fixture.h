@@ -36,6 +36,19 @@ std::vector<std::string> CacheContents(const std::filesystem::path& cacheDir);
 // `size` bytes that differ from position to position, so that a misplaced block shows.
 std::string PatternBytes(std::size_t size, unsigned seed);
 
+// Sets RAZARA_PRUNE to `value` (nullptr: unset) for the calls of this process, and unsets it
+// again when it goes.
+class ScopedPrune {
+ public:
+  explicit ScopedPrune(const char* value = "1") { Set(value); }
+  ~ScopedPrune() { Set(nullptr); }
+  ScopedPrune(const ScopedPrune&) = delete;
+  ScopedPrune& operator=(const ScopedPrune&) = delete;
+
+ private:
+  static void Set(const char* value);
+};
+
 // The cache folder is "cache" in a fresh temporary folder that holds nothing else; SetUp creates
 // it, as a host does before each call.
 class RefreshTest : public testing::Test {

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "cache/unlisted_files.h"
+#include "support/files.h"
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -176,6 +183,74 @@ TEST_F(CacheFolderTest, RefusesTheShortNamesOfItsOwnFolderAndList) {
   }
   EXPECT_EQ(cache.Aliases("STAGIN~9"), "");
   EXPECT_EQ(cache.Aliases("a.mp4"), "");
+}
+
+enum class Placed { kFile, kFolder, kLinkOut, kHeldOpen };
+
+struct PruneRow {
+  const char* name;
+  Placed placed;
+  const char* listedAs;  // nullptr: not listed; "~": listed as its short name
+  bool staysOnLinux;
+  bool staysOnWindows;
+};
+
+// What the list names stays, as the cache maps names to files; every other regular file at the
+// top goes, unless the system refuses (then it is named). Nothing else is touched.
+TEST_F(CacheFolderTest, RemovesExactlyTheUnlistedRegularFilesUnderTheLock) {
+  const PruneRow rows[] = {
+      {"listed.bin", Placed::kFile, "listed.bin", true, true},
+      {"old.bin", Placed::kFile, nullptr, false, false},
+      {"Other-case.bin", Placed::kFile, "other-CASE.bin", false, true},
+      {"spring_campaign.bin", Placed::kFile, "~", false, true},
+      {"sub", Placed::kFolder, nullptr, true, true},
+      {CacheFolder::kFileListName, Placed::kFile, nullptr, true, true},
+      {"link.bin", Placed::kLinkOut, nullptr, true, true},
+      {"held.bin", Placed::kHeldOpen, nullptr, false, true},
+  };
+  const fs::path outside = root_.parent_path() / (root_.filename().string() + "-outside.bin");
+  ASSERT_TRUE(rztest::WriteFile(outside, "not the cache's"));
+  std::vector<std::string> listed;
+  std::vector<std::shared_ptr<void>> held;
+  for (const auto& row : rows) {
+    const fs::path path = root_ / row.name;
+    if (row.placed == Placed::kFolder) {
+      ASSERT_TRUE(fs::create_directory(path) && rztest::WriteFile(path / "inner.bin", "x"));
+    } else if (row.placed == Placed::kLinkOut) {
+      if (!kWindows) fs::create_symlink(outside, path);
+    } else {
+      ASSERT_TRUE(rztest::WriteFile(path, "data"));
+    }
+    if (row.placed == Placed::kHeldOpen && kWindows) held.push_back(rztest::HoldOpen(path));
+    if (row.listedAs == nullptr) continue;
+    const std::string shortName = platform::ShortFileName(path.string().c_str());
+    listed.push_back(row.listedAs != std::string("~") ? row.listedAs
+                     : shortName.empty()              ? "no-short-name"
+                                                      : shortName);
+  }
+  CacheFolder cache(dir_);
+  EXPECT_TRUE(RemoveUnlistedFiles(cache, {}).files.empty()) << "removed without the lock";
+  ASSERT_TRUE(cache.Lock());
+  const PruneOutcome outcome = RemoveUnlistedFiles(cache, listed);
+  EXPECT_TRUE(outcome.listed && outcome.flushed);
+  for (const auto& row : rows) {
+    if (row.placed == Placed::kLinkOut && kWindows) continue;
+    const bool stays = kWindows ? row.staysOnWindows : row.staysOnLinux;
+    const bool refused = kWindows && row.placed == Placed::kHeldOpen;
+    EXPECT_EQ(fs::exists(fs::symlink_status(root_ / row.name)), stays) << row.name;
+    const auto named =
+        std::find_if(outcome.files.begin(), outcome.files.end(),
+                     [&](const UnlistedFile& file) { return file.name == row.name; });
+    ASSERT_EQ(named != outcome.files.end(), !stays || refused) << row.name;
+    if (named == outcome.files.end()) continue;
+    EXPECT_EQ(named->fate == UnlistedFile::Fate::kRefused && named->error != 0, refused)
+        << row.name;
+    EXPECT_EQ(named->size, 4) << row.name;
+  }
+  EXPECT_EQ(rztest::ReadFile(root_ / "sub" / "inner.bin"), "x");
+  EXPECT_EQ(rztest::ReadFile(outside), "not the cache's");
+  EXPECT_TRUE(fs::exists(root_ / CacheFolder::kStagingName / "lock"));
+  fs::remove(outside);
 }
 
 TEST_F(CacheFolderTest, WithoutTheFolderNothingIsLockedOrSaved) {

@@ -49,8 +49,16 @@ const char* Change(const std::string& name, const FolderSnapshot& before, const 
 }  // namespace
 
 void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSnapshot& before,
-                      const FolderSnapshot& after, bool listSaved) {
+                      const FolderSnapshot& after, bool listSaved, bool pruned) {
   std::fprintf(out, "Cache folder: %s\n", folder.c_str());
+  std::size_t removed = 0;
+  std::uintmax_t freed = 0;
+  const auto printRemoved = [&] {
+    if (pruned) {
+      std::fprintf(out, "Files removed in this call: %zu (%llu bytes freed)\n", removed,
+                   static_cast<unsigned long long>(freed));
+    }
+  };
   if (after.empty()) {
     bool exists = false;
     try {
@@ -58,6 +66,7 @@ void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSna
     } catch (...) {
     }
     std::fprintf(out, "  (%s)\n", exists ? "empty" : "does not exist");
+    printRemoved();
     return;
   }
   std::vector<std::string> rows;
@@ -78,8 +87,16 @@ void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSna
   }
   for (const auto& [name, state] : before) {
     if (after.count(name) != 0) continue;
-    ++counts["gone"];
-    std::snprintf(row, sizeof row, "  %-14s %12s  ", "gone", "");
+    if (pruned && state.isFile) {
+      ++removed;
+      freed += state.size;
+      ++counts["removed"];
+      std::snprintf(row, sizeof row, "  %-14s %12llu  ", "removed",
+                    static_cast<unsigned long long>(state.size));
+    } else {
+      ++counts["gone"];
+      std::snprintf(row, sizeof row, "  %-14s %12s  ", "gone", "");
+    }
     rows.push_back(row + name);
   }
   // A long list is summarised: its first and last entries and the counts of each kind.
@@ -98,6 +115,7 @@ void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSna
     for (const auto& line : rows) std::fprintf(out, "%s\n", line.c_str());
   }
   std::fprintf(out, "Files fetched in this call: %d\n", fetched);
+  printRemoved();
 }
 
 }  // namespace razara

@@ -20,8 +20,10 @@ using FolderSnapshot = std::map<std::string, FileState>;
 FolderSnapshot TakeSnapshot(const std::string& folder);
 
 // One line per entry of `after`: its size and whether it was already there, fetched in this call
-// or fetched again (an empty file replaced); FileList.xml is "saved" when `listSaved`.
+// or fetched again (an empty file replaced); FileList.xml is "saved" when `listSaved`. An entry
+// of `before` missing from `after` is "gone", or with `pruned` (the call was asked to remove
+// unlisted files) "removed" with its size, and a last line counts them and the bytes freed.
 void PrintCacheReport(std::FILE* out, const std::string& folder, const FolderSnapshot& before,
-                      const FolderSnapshot& after, bool listSaved);
+                      const FolderSnapshot& after, bool listSaved, bool pruned = false);
 
 }  // namespace razara

@@ -16,6 +16,10 @@ void PrepareConsole();
 // "errno 2: No such file or directory", or "error 5: Access is denied".
 std::string SystemErrorText(unsigned long code);
 
+// Sets an environment variable of this process for the library's call to read (ASCII name and
+// value; only a lack of memory could refuse it).
+void SetVariable(const char* name, const char* value);
+
 // Delivers the library's debug lines, one call of `sink` per line, on a thread of razara's own
 // that runs from Start to Stop.
 // - Linux: RAZARA_DEBUG is set for the call and stderr goes through a pipe that the thread reads.

@@ -23,6 +23,8 @@ std::string SystemErrorText(unsigned long code) {
   return "errno " + std::to_string(code) + ": " + (text != nullptr ? text : "unknown");
 }
 
+void SetVariable(const char* name, const char* value) { ::setenv(name, value, 1); }
+
 namespace {
 
 void WriteAll(int fd, std::string_view text) {

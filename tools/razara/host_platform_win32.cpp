@@ -32,6 +32,11 @@ std::string SystemErrorText(unsigned long code) {
          (length > 0 ? std::string(buffer.data(), length) : std::string("no text for this code"));
 }
 
+void SetVariable(const char* name, const char* value) {
+  // The process's own block, where the library reads it.
+  SetEnvironmentVariableA(name, value);
+}
+
 namespace {
 
 // The shared section a writer fills: its process id, then the text.

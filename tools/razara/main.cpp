@@ -34,6 +34,11 @@ constexpr char kHelp[] =
     "                  each failure with its URL, status and the system's reason, the result\n"
     "  -q, --quiet     print only errors (a failing result included) on stderr\n"
     "      --no-mkdir  leave a missing cache folder missing (the library never creates it)\n"
+    "      --prune     when the call returns 0, remove every file at the top of the cache\n"
+    "                  folder that the saved FileList.xml does not name, files you put there\n"
+    "                  yourself included (sets RAZARA_PRUNE=1 for the call). Folders, links\n"
+    "                  and FileList.xml stay; a file that cannot be removed stays too. The\n"
+    "                  report lists what was removed and the bytes freed\n"
     "  -h, --help      print this help and exit\n"
     "      --version   print razara's version, the library's path and file version, and exit\n"
     "      --          end of options\n"
@@ -74,6 +79,7 @@ struct Options {
   bool verbose = false;
   bool quiet = false;
   bool createCache = true;
+  bool prune = false;
   bool help = false;
   bool version = false;
   std::vector<const char*> operands;
@@ -94,6 +100,8 @@ bool Parse(int argc, char** argv, Options& options, std::string& error) {
       options.quiet = true;
     } else if (arg == "--no-mkdir") {
       options.createCache = false;
+    } else if (arg == "--prune") {
+      options.prune = true;
     } else if (arg == "-h" || arg == "--help") {
       options.help = true;
     } else if (arg == "--version") {
@@ -180,6 +188,7 @@ int main(int argc, char** argv) {
     if (!warning.empty()) std::fprintf(stderr, "razara: warning: %s\n", warning.c_str());
   }
 
+  if (options.prune) razara::SetVariable("RAZARA_PRUNE", "1");
   const auto start = std::chrono::steady_clock::now();
   const auto& args = options.operands;
   const int result = library.Call(args[0], args[1], args[2]);
@@ -196,6 +205,6 @@ int main(int argc, char** argv) {
   std::printf("RazaRa returned %d: %s\n", result, Meaning(result));
   std::printf("Time taken: %.3f s\n", taken.count());
   razara::PrintCacheReport(stdout, cacheDir, before, razara::TakeSnapshot(cacheDir),
-                           result == RAZARA_REFRESHED);
+                           result == RAZARA_REFRESHED, options.prune);
   return Finish(result);
 }

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <string_view>
 #include <utility>
 
 namespace rz::platform {
@@ -88,6 +89,57 @@ bool ListFiles(const char* folder, std::vector<std::string>& names) {
     errno = 0;
   }
   return errno == 0;
+}
+
+namespace {
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISDIR(mode)) return EntryKind::kFolder;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
+  return EntryKind::kOther;
+}
+
+}  // namespace
+
+bool ListFolder(const char* folder, std::vector<FolderEntry>& entries) {
+  DIR* const opened = ::opendir(folder);
+  if (opened == nullptr) {
+    NoteSystemError();
+    return false;
+  }
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, &::closedir);
+  // Each entry is looked at through the folder already open, never through a path that a link
+  // along it could turn elsewhere meanwhile.
+  const int at = ::dirfd(dir.get());
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") {
+      errno = 0;
+      continue;
+    }
+    FolderEntry seen;
+    seen.name = std::string(name);
+    struct stat info {};
+    if (::fstatat(at, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      seen.kind = KindOf(info.st_mode);
+      if (seen.kind == EntryKind::kFile) seen.size = static_cast<std::int64_t>(info.st_size);
+    } else if (errno == ENOENT) {
+      errno = 0;  // gone since the folder was read: nothing to report
+      continue;
+    }
+    entries.push_back(std::move(seen));
+    errno = 0;
+  }
+  if (errno != 0) NoteSystemError();
+  return errno == 0;
+}
+
+long DeleteEntry(const char* path) {
+  // unlink removes a link itself and refuses a folder (EISDIR).
+  if (::unlink(path) == 0 || errno == ENOENT) return 0;
+  return errno;
 }
 
 bool MakeFolder(const char* path) {

@@ -40,6 +40,8 @@ std::string TakeLastError() {
   return {};
 }
 
+std::string SystemErrorText(long code) { return ErrnoText(code); }
+
 std::string SocketErrorText(int code) { return ErrnoText(code); }
 
 }  // namespace rz::platform

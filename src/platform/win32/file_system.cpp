@@ -163,6 +163,56 @@ bool ListFiles(const char* folder, std::vector<std::string>& names) {
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+bool ListFolder(const char* folder, std::vector<FolderEntry>& entries) {
+  const std::wstring wideFolder = Wide(folder);
+  if (wideFolder.empty()) return false;
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = wideFolder + L"\\*";
+  HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    NoteSystemError();
+    return false;
+  }
+  const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> closer(search, &FindClose);
+  do {
+    const std::wstring_view wideName = found.cFileName;
+    if (wideName == L"." || wideName == L"..") continue;
+    FolderEntry seen;
+    seen.name = Utf8(wideName);
+    if (seen.name.empty()) continue;
+    const DWORD attributes = found.dwFileAttributes;
+    // A reparse point is tested first: a link to a folder carries the folder's attribute too.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      seen.kind = EntryKind::kLink;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      seen.kind = EntryKind::kFolder;
+    } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+      seen.kind = EntryKind::kOther;
+    } else {
+      seen.kind = EntryKind::kFile;
+      seen.size = static_cast<std::int64_t>(
+          (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow);
+    }
+    entries.push_back(std::move(seen));
+  } while (FindNextFileW(search, &found) != 0);
+  if (GetLastError() == ERROR_NO_MORE_FILES) return true;
+  NoteSystemError();
+  return false;
+}
+
+long DeleteEntry(const char* path) {
+  // DeleteFileW removes a symbolic link itself and refuses a folder. A file open without delete
+  // sharing (a player showing it) or marked read-only stays, with the system's reason.
+  const std::wstring widePath = Wide(path);
+  if (widePath.empty()) return ERROR_INVALID_NAME;
+  if (DeleteFileW(widePath.c_str()) != 0) return 0;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+  return static_cast<long>(error);
+}
+
 bool MakeFolder(const char* path) {
   const std::wstring widePath = Wide(path);
   if (CreateDirectoryW(widePath.c_str(), nullptr) != 0) return true;

@@ -101,13 +101,18 @@ std::string TakeLastError() {
     case ErrorKind::kSocket:
       return SocketErrorText(static_cast<int>(error.code));
     case ErrorKind::kSystem:
-      return "Win32 error " + std::to_string(code) + ": " + MessageText(code);
+      return SystemErrorText(error.code);
     case ErrorKind::kResult:
       return "HRESULT " + Hex(error.code) + ": " + MessageText(code);
     case ErrorKind::kText:
       return error.text.data();
   }
   return {};
+}
+
+std::string SystemErrorText(long code) {
+  const DWORD system = static_cast<DWORD>(code);
+  return "Win32 error " + std::to_string(system) + ": " + MessageText(system);
 }
 
 std::string SocketErrorText(int code) {
