@@ -12,7 +12,6 @@
 #include <objbase.h>
 #include <winhttp.h>
 
-#include <array>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -26,30 +25,6 @@
 
 namespace rz::platform {
 namespace win32 {
-
-namespace {
-
-// `file` from the system folder, by its full path: never a copy planted beside the host.
-HMODULE LoadSystemLibrary(const wchar_t* file) {
-  std::array<wchar_t, MAX_PATH> folder{};
-  const UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-  if (length == 0 || length >= folder.size()) return nullptr;
-  return ::LoadLibraryW((std::wstring(folder.data(), length) + L"\\" + file).c_str());
-}
-
-}  // namespace
-
-FARPROC SystemFunction(const wchar_t* library, const char* name) {
-  HMODULE module = nullptr;
-  if (::lstrcmpiW(library, L"winhttp.dll") == 0) {
-    static const HMODULE winhttp = LoadSystemLibrary(L"winhttp.dll");
-    module = winhttp;
-  } else if (::lstrcmpiW(library, L"jsproxy.dll") == 0) {
-    static const HMODULE jsproxy = LoadSystemLibrary(L"jsproxy.dll");
-    module = jsproxy;
-  }
-  return module == nullptr ? nullptr : ::GetProcAddress(module, name);
-}
 
 std::string SystemErrorText(DWORD error) {
   ForgetLastError();

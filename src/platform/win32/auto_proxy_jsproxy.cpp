@@ -4,21 +4,16 @@
 // question loads its own script again when another was loaded since (two calls at once in one
 // process).
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {
 namespace {
-
-template <typename FunctionPointer>
-FunctionPointer JsProxy(const char* name) {
-  return As<FunctionPointer>(SystemFunction(L"jsproxy.dll", name));
-}
 
 // jsproxy's one script, and whose it is.
 std::mutex& EngineMutex() {
@@ -28,8 +23,7 @@ std::mutex& EngineMutex() {
 const ScriptEngine* loadedEngine = nullptr;
 
 void UnloadLocked() {
-  const auto unload =
-      JsProxy<pfnInternetDeInitializeAutoProxyDll>("InternetDeInitializeAutoProxyDll");
+  const auto unload = JsProxy().InternetDeInitializeAutoProxyDll;
   if (unload != nullptr) unload(nullptr, 0);
   loadedEngine = nullptr;
 }
@@ -49,13 +43,13 @@ bool ScriptEngine::Load(std::string text, std::string& why) {
 
 bool ScriptEngine::LoadedLocked(std::string& why) {
   if (loadedEngine == this) return true;
-  const auto load = JsProxy<pfnInternetInitializeAutoProxyDll>("InternetInitializeAutoProxyDll");
+  const auto load = JsProxy().InternetInitializeAutoProxyDll;
   if (load == nullptr) {
     why = "jsproxy.dll, which runs setup scripts, is not available";
     return false;
   }
   if (loadedEngine != nullptr) UnloadLocked();
-  AUTO_PROXY_SCRIPT_BUFFER script{};
+  ProxyScriptBuffer script{};
   script.dwStructSize = sizeof script;
   script.lpszScriptBuffer = text_.data();
   script.dwScriptBufferSize = static_cast<DWORD>(text_.size() + 1);  // with its NUL
@@ -70,7 +64,7 @@ bool ScriptEngine::LoadedLocked(std::string& why) {
 
 bool ScriptEngine::Run(const std::string& url, const std::string& host, std::string& answer,
                        std::string& why) {
-  const auto run = JsProxy<pfnInternetGetProxyInfo>("InternetGetProxyInfo");
+  const auto run = JsProxy().InternetGetProxyInfo;
   const std::lock_guard<std::mutex> lock(EngineMutex());
   if (run == nullptr || !LoadedLocked(why)) {
     if (why.empty()) why = "jsproxy.dll, which runs setup scripts, is not available";

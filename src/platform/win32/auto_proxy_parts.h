@@ -14,18 +14,6 @@
 
 namespace rz::platform::win32 {
 
-// The function `name` of a system library, which is loaded from the system folder only, once, and
-// kept for the process (its own threads may run on after a call); null when either is missing.
-// Loaded rather than imported: the resolver's functions exist from Windows 8 on, jsproxy.dll has
-// no import library, and the DLL's imports stay as they were.
-FARPROC SystemFunction(const wchar_t* library, const char* name);
-
-// `address` as the function pointer type it has.
-template <typename FunctionPointer>
-FunctionPointer As(FARPROC address) {
-  return reinterpret_cast<FunctionPointer>(reinterpret_cast<void (*)()>(address));
-}
-
 // "Win32 error 12029: <the system's text>".
 std::string SystemErrorText(DWORD error);
 

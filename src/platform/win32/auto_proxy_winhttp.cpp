@@ -13,6 +13,7 @@
 
 #include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/com_util.h"
+#include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {
 namespace {
@@ -24,11 +25,6 @@ constexpr DWORD kBudgetMillis = 30000;
 constexpr DWORD kWholeQuestionMillis = 60000;
 // How long a cancelled question may take to say so.
 constexpr DWORD kCancelMillis = 5000;
-
-template <typename FunctionPointer>
-FunctionPointer WinHttp(const char* name) {
-  return As<FunctionPointer>(SystemFunction(L"winhttp.dll", name));
-}
 
 // A string WinHTTP allocated for the caller, freed with GlobalFree.
 class GlobalText {
@@ -62,7 +58,7 @@ class Handle {
   HINTERNET get() const { return handle_; }
   HINTERNET* out() { return &handle_; }
   void Close() {
-    if (handle_ != nullptr) WinHttp<decltype(&WinHttpCloseHandle)>("WinHttpCloseHandle")(handle_);
+    if (handle_ != nullptr) WinHttp().WinHttpCloseHandle(handle_);
     handle_ = nullptr;
   }
 
@@ -107,8 +103,7 @@ std::string EntryText(const WINHTTP_PROXY_RESULT_ENTRY& entry) {
 }  // namespace
 
 bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
-  const auto read = WinHttp<decltype(&WinHttpGetIEProxyConfigForCurrentUser)>(
-      "WinHttpGetIEProxyConfigForCurrentUser");
+  const auto read = WinHttp().WinHttpGetIEProxyConfigForCurrentUser;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
   if (read == nullptr || !read(&config)) return false;
   const GlobalText url(config.lpszAutoConfigUrl);
@@ -120,8 +115,7 @@ bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
 }
 
 std::string DetectScriptUrl(std::string& why) {
-  const auto detect =
-      WinHttp<decltype(&WinHttpDetectAutoProxyConfigUrl)>("WinHttpDetectAutoProxyConfigUrl");
+  const auto detect = WinHttp().WinHttpDetectAutoProxyConfigUrl;
   LPWSTR found = nullptr;
   if (detect == nullptr) {
     why = "automatic detection is not available";
@@ -137,32 +131,30 @@ std::string DetectScriptUrl(std::string& why) {
 }
 
 SystemResolver::SystemResolver() {
-  const auto open = WinHttp<decltype(&WinHttpOpen)>("WinHttpOpen");
-  const auto callback = WinHttp<decltype(&WinHttpSetStatusCallback)>("WinHttpSetStatusCallback");
-  const auto create = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver");
-  if (open == nullptr || callback == nullptr || create == nullptr ||
-      WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx") == nullptr ||
-      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult") == nullptr ||
-      WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult") == nullptr) {
+  const WinHttpFunctions& winhttp = WinHttp();
+  if (winhttp.WinHttpOpen == nullptr || winhttp.WinHttpSetStatusCallback == nullptr ||
+      winhttp.WinHttpCreateProxyResolver == nullptr || winhttp.WinHttpGetProxyForUrlEx == nullptr ||
+      winhttp.WinHttpGetProxyResult == nullptr || winhttp.WinHttpFreeProxyResult == nullptr) {
     return;
   }
-  Handle session(open(L"RazaRa", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+  Handle session(winhttp.WinHttpOpen(L"RazaRa", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (session.get() == nullptr ||
-      callback(session.get(), OnResolved,
-               WINHTTP_CALLBACK_FLAG_REQUEST_ERROR | WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
-               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      winhttp.WinHttpSetStatusCallback(
+          session.get(), OnResolved,
+          WINHTTP_CALLBACK_FLAG_REQUEST_ERROR | WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     return;
   }
   // The script's fetch in the resolver takes the session's limits: the download engine's 30 s for
   // connecting, sending and each wait for data.
-  const auto timeouts = WinHttp<decltype(&WinHttpSetTimeouts)>("WinHttpSetTimeouts");
-  if (timeouts != nullptr) {
-    timeouts(session.get(), kBudgetMillis, kBudgetMillis, kBudgetMillis, kBudgetMillis);
+  if (winhttp.WinHttpSetTimeouts != nullptr) {
+    winhttp.WinHttpSetTimeouts(session.get(), kBudgetMillis, kBudgetMillis, kBudgetMillis,
+                               kBudgetMillis);
   }
   // A system that has the functions but not the service behind them (Wine) fails here.
   Handle probe;
-  if (create(session.get(), probe.out()) != ERROR_SUCCESS) return;
+  if (winhttp.WinHttpCreateProxyResolver(session.get(), probe.out()) != ERROR_SUCCESS) return;
   session_ = session.get();
   *session.out() = nullptr;
 }
@@ -171,9 +163,10 @@ SystemResolver::~SystemResolver() { const Handle session(static_cast<HINTERNET>(
 
 DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string& scriptUrl,
                           std::string& answer) {
+  const WinHttpFunctions& winhttp = WinHttp();
   Handle resolver;
-  DWORD error = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver")(
-      static_cast<HINTERNET>(session_), resolver.out());
+  DWORD error =
+      winhttp.WinHttpCreateProxyResolver(static_cast<HINTERNET>(session_), resolver.out());
   if (error != ERROR_SUCCESS) return error;
   std::wstring wideUrl;
   std::wstring wideScript;
@@ -195,8 +188,8 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
   auto completion = std::make_unique<Completion>();
   completion->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (completion->done == nullptr) return ::GetLastError();
-  error = WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx")(
-      resolver.get(), wideUrl.c_str(), &options, reinterpret_cast<DWORD_PTR>(completion.get()));
+  error = winhttp.WinHttpGetProxyForUrlEx(resolver.get(), wideUrl.c_str(), &options,
+                                          reinterpret_cast<DWORD_PTR>(completion.get()));
   if (error != ERROR_IO_PENDING) {
     ::CloseHandle(completion->done);
     return error == ERROR_SUCCESS ? ERROR_WINHTTP_INTERNAL_ERROR : error;
@@ -219,14 +212,13 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
     return completion->error != 0 ? completion->error : ERROR_WINHTTP_INTERNAL_ERROR;
   }
   WINHTTP_PROXY_RESULT result{};
-  error =
-      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult")(resolver.get(), &result);
+  error = winhttp.WinHttpGetProxyResult(resolver.get(), &result);
   if (error != ERROR_SUCCESS) return error;
   answer.clear();
   for (DWORD i = 0; i < result.cEntries && result.pEntries != nullptr; ++i) {
     answer += (i == 0 ? "" : "; ") + EntryText(result.pEntries[i]);
   }
-  WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult")(&result);
+  winhttp.WinHttpFreeProxyResult(&result);
   return ERROR_SUCCESS;
 }
 
