@@ -20,21 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/last_error.h"
 #include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/last_error.h"
 
 namespace rz::platform {
-namespace win32 {
-
-std::string SystemErrorText(DWORD error) {
-  ForgetLastError();
-  ::SetLastError(error);
-  NoteSystemError();
-  return TakeLastError();
-}
-
-}  // namespace win32
-
 namespace {
 
 // EnableAutoproxyResultCache: 0 in either place makes a script answer each URL afresh.

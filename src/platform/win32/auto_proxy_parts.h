@@ -14,9 +14,6 @@
 
 namespace rz::platform::win32 {
 
-// "Win32 error 12029: <the system's text>".
-std::string SystemErrorText(DWORD error);
-
 // WinHttpGetIEProxyConfigForCurrentUser: "Automatically detect settings" and the setup script's
 // address; false when the settings cannot be read.
 bool ReadConnectionSettings(bool& detect, std::string& scriptUrl);

@@ -13,6 +13,7 @@
 
 #include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/com_util.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {

@@ -13,6 +13,7 @@
 
 #include "platform/last_error_store.h"
 #include "platform/win32/com_util.h"
+#include "platform/win32/last_error.h"
 
 namespace rz::platform {
 namespace {
@@ -86,6 +87,14 @@ std::string Hex(long value) {
 
 }  // namespace
 
+namespace win32 {
+
+std::string SystemErrorText(DWORD error) {
+  return "Win32 error " + std::to_string(error) + ": " + MessageText(error);
+}
+
+}  // namespace win32
+
 void NoteRuntimeError() { detail::Note(ErrorKind::kRuntime, errno); }
 void NoteSocketError() { detail::Note(ErrorKind::kSocket, ::WSAGetLastError()); }
 void NoteSystemError() { detail::Note(ErrorKind::kSystem, static_cast<long>(::GetLastError())); }
@@ -101,7 +110,7 @@ std::string TakeLastError() {
     case ErrorKind::kSocket:
       return SocketErrorText(static_cast<int>(error.code));
     case ErrorKind::kSystem:
-      return "Win32 error " + std::to_string(code) + ": " + MessageText(code);
+      return win32::SystemErrorText(code);
     case ErrorKind::kResult:
       return "HRESULT " + Hex(error.code) + ": " + MessageText(code);
     case ErrorKind::kText:

@@ -20,6 +20,7 @@
 
 #include "platform/url_crack.h"
 #include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/last_error.h"
 
 namespace rz::platform::win32 {
 namespace {
