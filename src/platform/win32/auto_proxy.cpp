@@ -3,24 +3,19 @@
 // plain registry values only mirror them). A script is asked through the system's own resolver
 // where there is one (Windows 8 and later), and through jsproxy.dll where there is not.
 //
-// Every question runs on one thread of the call's own, one at a time: jsproxy's script engine is
-// then always used from the thread that loaded it, and COM, which it needs, is set up there rather
-// than on the caller's thread or on a fetch's.
+// Every question runs on the call's own worker thread (com_worker.h), one at a time.
 #include "platform/auto_proxy.h"
 
 #include <windows.h>
-#include <objbase.h>
 #include <winhttp.h>
 
-#include <condition_variable>
-#include <exception>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/com_worker.h"
 #include "platform/win32/last_error.h"
 
 namespace rz::platform {
@@ -41,61 +36,6 @@ bool KeepAnswers() {
   }
   return true;
 }
-
-// Runs one job at a time on a thread of its own, started with the first job.
-class Worker {
- public:
-  Worker() = default;
-  ~Worker() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-
-  // Runs `job` there and waits for it to end.
-  void Run(const std::function<void()>& job) {
-    const std::lock_guard<std::mutex> one(callers_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
-    job_ = &job;
-    wake_.notify_all();
-    wake_.wait(lock, [this] { return job_ == nullptr; });
-  }
-  bool started() const { return thread_.joinable(); }
-
- private:
-  void Loop() {
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return job_ != nullptr || stop_; });
-      if (job_ == nullptr) break;
-      lock.unlock();
-      try {
-        (*job_)();
-      } catch (const std::exception&) {
-        // The job's answer stays what it was before: no answer.
-      }
-      lock.lock();
-      job_ = nullptr;
-      wake_.notify_all();
-    }
-    lock.unlock();
-    if (SUCCEEDED(com)) ::CoUninitialize();
-  }
-
-  std::mutex callers_;  // one Run at a time
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  const std::function<void()>* job_ = nullptr;
-  bool stop_ = false;
-  std::thread thread_;
-};
 
 }  // namespace
 
@@ -187,7 +127,7 @@ struct ProxyScript::State {
   std::string source;  // the script that answers
   std::unique_ptr<win32::SystemResolver> resolver;
   std::unique_ptr<win32::ScriptEngine> engine;
-  Worker worker;  // last, so that it ends first
+  win32::ComWorker worker;  // last, so that it ends first
 };
 
 ProxyScript::ProxyScript(const AutoProxySettings& settings)
