@@ -1,7 +1,6 @@
-// Automatic configuration on Windows, and one call's state of it. The settings are read the way
-// WinHTTP reads them, from the per-connection settings that Windows keeps as their authority (the
-// plain registry values only mirror them). A script is asked through the system's own resolver
-// where there is one (Windows 8 and later), and through jsproxy.dll where there is not.
+// One call's automatic configuration on Windows: which engine answers (the system's own resolver
+// where there is one, Windows 8 and later; jsproxy.dll where there is not), found on the first
+// question, and what the call has learnt of it. The settings are read in auto_proxy_winhttp.cpp.
 //
 // Every question runs on the call's own worker thread (com_worker.h), one at a time.
 #include "platform/auto_proxy.h"
@@ -14,39 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/com_worker.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 
 namespace rz::platform {
-namespace {
-
-// EnableAutoproxyResultCache: 0 in either place makes a script answer each URL afresh.
-bool KeepAnswers() {
-  for (const char* key :
-       {"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"}) {
-    DWORD value = 1;
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CURRENT_USER, key, "EnableAutoproxyResultCache", RRF_RT_REG_DWORD,
-                       nullptr, &value, &size) == ERROR_SUCCESS &&
-        value == 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-AutoProxySettings ReadAutoProxySettings() {
-  AutoProxySettings settings;
-  if (!win32::ReadConnectionSettings(settings.detect, settings.scriptUrl)) {
-    return AutoProxySettings();
-  }
-  settings.keepAnswers = KeepAnswers();
-  return settings;
-}
 
 struct ProxyScript::State {
   enum class Phase { kFresh, kSystem, kEngine, kNone };

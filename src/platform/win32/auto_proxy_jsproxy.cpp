@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 #include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {

@@ -1,9 +1,12 @@
-// WinHTTP's part of automatic configuration: the per-connection settings as WinHTTP reads them,
-// detection, and the system's proxy resolver, which runs the script in WinHTTP's own service
-// (never in the host's process), keeps it between calls and gives every entry of an answer with
-// its kind. Wine 8 has no such resolver (WinHttpCreateProxyResolver answers 12178); its
-// WinHttpGetProxyForUrl keeps only the first proxy of an answer and takes SOCKS for none, which
-// would lose the failover and send a SOCKS answer direct, so it is not used at all.
+// WinHTTP's part of automatic configuration: the settings as WinHTTP reads them (with the
+// registry's EnableAutoproxyResultCache beside them), detection, and the system's proxy resolver,
+// which runs the script in WinHTTP's own service (never in the host's process), keeps it between
+// calls and gives every entry of an answer with its kind. Wine 8 has no such resolver
+// (WinHttpCreateProxyResolver answers 12178); its WinHttpGetProxyForUrl keeps only the first proxy
+// of an answer and takes SOCKS for none, which would lose the failover and send a SOCKS answer
+// direct, so it is not used at all.
+#include "platform/auto_proxy.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -11,9 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/com_util.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 #include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {
@@ -101,8 +104,8 @@ std::string EntryText(const WINHTTP_PROXY_RESULT_ENTRY& entry) {
   return kind + host + ":" + std::to_string(entry.ProxyPort);
 }
 
-}  // namespace
-
+// WinHttpGetIEProxyConfigForCurrentUser: "Automatically detect settings" and the setup script's
+// address; false when the settings cannot be read.
 bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
   const auto read = WinHttp().WinHttpGetIEProxyConfigForCurrentUser;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
@@ -114,6 +117,24 @@ bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
   scriptUrl = url.Utf8();
   return true;
 }
+
+// EnableAutoproxyResultCache: 0 in either place makes a script answer each URL afresh.
+bool KeepAnswers() {
+  for (const char* key :
+       {"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"}) {
+    DWORD value = 1;
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CURRENT_USER, key, "EnableAutoproxyResultCache", RRF_RT_REG_DWORD,
+                       nullptr, &value, &size) == ERROR_SUCCESS &&
+        value == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 std::string DetectScriptUrl(std::string& why) {
   const auto detect = WinHttp().WinHttpDetectAutoProxyConfigUrl;
@@ -224,3 +245,16 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
 }
 
 }  // namespace rz::platform::win32
+
+namespace rz::platform {
+
+AutoProxySettings ReadAutoProxySettings() {
+  AutoProxySettings settings;
+  if (!win32::ReadConnectionSettings(settings.detect, settings.scriptUrl)) {
+    return AutoProxySettings();
+  }
+  settings.keepAnswers = win32::KeepAnswers();
+  return settings;
+}
+
+}  // namespace rz::platform

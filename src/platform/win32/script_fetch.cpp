@@ -19,8 +19,8 @@
 #include <string>
 
 #include "platform/url_crack.h"
-#include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 
 namespace rz::platform::win32 {
 namespace {
