@@ -2,7 +2,10 @@
 // where there is one, Windows 8 and later; jsproxy.dll where there is not), found on the first
 // question, and what the call has learnt of it. The settings are read in auto_proxy_winhttp.cpp.
 //
-// Every question runs on the call's own worker thread (com_worker.h), one at a time.
+// The call's worker is the one place where its questions wait for each other: every question,
+// the search for the script included, runs there as one job, one at a time. The download pass
+// asks it without a lock of its own (it only keeps fetches of one origin from asking twice), and
+// jsproxy's engine lock orders different calls' workers, never one call's questions.
 #include "platform/auto_proxy.h"
 
 #include <windows.h>

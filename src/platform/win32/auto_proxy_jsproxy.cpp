@@ -1,8 +1,11 @@
 // Where the system has no proxy resolver of its own: the script, fetched once (script_fetch.cpp),
 // is run by jsproxy.dll, which hands back its answer as the script wrote it (every entry, SOCKS
-// ones included). jsproxy holds one script for the whole process; a mutex guards it, and each
-// question loads its own script again when another was loaded since (two calls at once in one
-// process).
+// ones included).
+//
+// jsproxy holds one script for the whole process, and each call that asks a script has its own
+// worker thread, so two calls at once reach it from two threads. The engine's lock is the only
+// thing between them; it serialises no call's questions, which its worker already runs one at a
+// time. Each question loads its own script again when another call's was loaded since.
 #include <windows.h>
 
 #include <cstring>

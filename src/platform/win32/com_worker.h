@@ -1,7 +1,8 @@
 // A thread of its own with COM set up on it (a single-threaded apartment), running jobs one at a
-// time in the order they came. A call's setup-script questions all go through one: jsproxy's
-// engine is then always used from the thread that loaded it, and COM, which it needs, is set up
-// there rather than on the caller's thread or on a fetch's.
+// time in the order they came. A call's setup-script questions all go through one: they are then
+// asked one at a time without any other lock, jsproxy's engine is always used from the thread that
+// loaded it, and COM, which it needs, is set up there rather than on the caller's thread or on a
+// fetch's.
 #pragma once
 
 #include <condition_variable>
