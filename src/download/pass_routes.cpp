@@ -18,6 +18,19 @@ std::string LowerCaseAuthority(std::string url) {
   return url;
 }
 
+// Runs `end` when it goes, however the scope is left.
+template <typename End>
+class OnExit {
+ public:
+  explicit OnExit(End end) : end_(std::move(end)) {}
+  ~OnExit() { end_(); }
+  OnExit(const OnExit&) = delete;
+  OnExit& operator=(const OnExit&) = delete;
+
+ private:
+  End end_;
+};
+
 }  // namespace
 
 PassRoutes::PassRoutes(platform::SystemProxySettings fixed, platform::AutoProxySettings automatic,
@@ -70,28 +83,31 @@ std::vector<Route> PassRoutes::For(const WireUrl& wire, std::string& notice) {
   }
   const std::string origin = std::string(scheme) + "://" + host + ":" + std::to_string(port);
 
+  // Fetches that start together for one origin wait for the first's answer instead of each asking
+  // the script. Questions for different origins are not held here: the script's worker takes
+  // them one at a time.
   platform::ScriptReply reply;
-  const auto kept = [&] {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = answers_.find(origin);
-    if (found == answers_.end()) return false;
+  std::unique_lock<std::mutex> lock(mutex_);
+  asked_.wait(lock, [&] { return asking_.count(origin) == 0; });
+  const auto found = answers_.find(origin);
+  if (found != answers_.end()) {
     reply = found->second;
-    return true;
-  };
-  if (!kept()) {
-    // One question at a time: fetches that start together for one host wait for the first's
-    // answer instead of each asking the script.
-    const std::lock_guard<std::mutex> asking(askMutex_);
-    if (!kept()) {
-      reply = ask_(question, host);
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (automatic_.keepAnswers && reply.kind != platform::ScriptReply::Kind::kNoScript) {
-        answers_.emplace(origin, reply);
-      }
+  } else {
+    asking_.insert(origin);
+    // The origin is free again however the question ends, an exception included.
+    const OnExit asking([&] {
+      if (!lock.owns_lock()) lock.lock();
+      asking_.erase(origin);
+      asked_.notify_all();
+    });
+    lock.unlock();
+    reply = ask_(question, host);
+    lock.lock();
+    if (automatic_.keepAnswers && reply.kind != platform::ScriptReply::Kind::kNoScript) {
+      answers_.emplace(origin, reply);
     }
   }
 
-  const std::lock_guard<std::mutex> lock(mutex_);
   if (reply.kind != platform::ScriptReply::Kind::kAnswer) {
     const bool noScript = reply.kind == platform::ScriptReply::Kind::kNoScript;
     bool& told = noScript ? toldNoScript_ : toldNoAnswer_;

@@ -4,6 +4,7 @@
 // proxy alone. Without it, every URL takes the fixed settings' one route, as before.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -48,8 +49,9 @@ class PassRoutes {
   const platform::SystemProxySettings fixed_;
   const platform::AutoProxySettings automatic_;
   const AskScript ask_;
-  std::mutex askMutex_;                                   // held while the script is asked
   std::mutex mutex_;                                      // guards what follows
+  std::condition_variable asked_;                         // an origin's question has ended
+  std::set<std::string> asking_;                          // origins whose question is out
   std::map<std::string, platform::ScriptReply> answers_;  // by "scheme://host:port"
   std::set<std::string> unreachable_;                     // ProxyServer::Name()
   bool toldNoScript_ = false;

@@ -1,148 +1,26 @@
-// Automatic configuration on Windows, and one call's state of it. The settings are read the way
-// WinHTTP reads them, from the per-connection settings that Windows keeps as their authority (the
-// plain registry values only mirror them). A script is asked through the system's own resolver
-// where there is one (Windows 8 and later), and through jsproxy.dll where there is not.
+// One call's automatic configuration on Windows: which engine answers (the system's own resolver
+// where there is one, Windows 8 and later; jsproxy.dll where there is not), found on the first
+// question, and what the call has learnt of it. The settings are read in auto_proxy_winhttp.cpp.
 //
-// Every question runs on one thread of the call's own, one at a time: jsproxy's script engine is
-// then always used from the thread that loaded it, and COM, which it needs, is set up there rather
-// than on the caller's thread or on a fetch's.
+// The call's worker is the one place where its questions wait for each other: every question,
+// the search for the script included, runs there as one job, one at a time. The download pass
+// asks it without a lock of its own (it only keeps fetches of one origin from asking twice), and
+// jsproxy's engine lock orders different calls' workers, never one call's questions.
 #include "platform/auto_proxy.h"
 
 #include <windows.h>
-#include <objbase.h>
 #include <winhttp.h>
 
-#include <array>
-#include <condition_variable>
-#include <exception>
-#include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "platform/last_error.h"
-#include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/com_worker.h"
+#include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 
 namespace rz::platform {
-namespace win32 {
-
-namespace {
-
-// `file` from the system folder, by its full path: never a copy planted beside the host.
-HMODULE LoadSystemLibrary(const wchar_t* file) {
-  std::array<wchar_t, MAX_PATH> folder{};
-  const UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-  if (length == 0 || length >= folder.size()) return nullptr;
-  return ::LoadLibraryW((std::wstring(folder.data(), length) + L"\\" + file).c_str());
-}
-
-}  // namespace
-
-FARPROC SystemFunction(const wchar_t* library, const char* name) {
-  HMODULE module = nullptr;
-  if (::lstrcmpiW(library, L"winhttp.dll") == 0) {
-    static const HMODULE winhttp = LoadSystemLibrary(L"winhttp.dll");
-    module = winhttp;
-  } else if (::lstrcmpiW(library, L"jsproxy.dll") == 0) {
-    static const HMODULE jsproxy = LoadSystemLibrary(L"jsproxy.dll");
-    module = jsproxy;
-  }
-  return module == nullptr ? nullptr : ::GetProcAddress(module, name);
-}
-
-std::string SystemErrorText(DWORD error) {
-  ForgetLastError();
-  ::SetLastError(error);
-  NoteSystemError();
-  return TakeLastError();
-}
-
-}  // namespace win32
-
-namespace {
-
-// EnableAutoproxyResultCache: 0 in either place makes a script answer each URL afresh.
-bool KeepAnswers() {
-  for (const char* key :
-       {"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"}) {
-    DWORD value = 1;
-    DWORD size = sizeof value;
-    if (::RegGetValueA(HKEY_CURRENT_USER, key, "EnableAutoproxyResultCache", RRF_RT_REG_DWORD,
-                       nullptr, &value, &size) == ERROR_SUCCESS &&
-        value == 0) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Runs one job at a time on a thread of its own, started with the first job.
-class Worker {
- public:
-  Worker() = default;
-  ~Worker() {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-  }
-  Worker(const Worker&) = delete;
-  Worker& operator=(const Worker&) = delete;
-
-  // Runs `job` there and waits for it to end.
-  void Run(const std::function<void()>& job) {
-    const std::lock_guard<std::mutex> one(callers_);
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
-    job_ = &job;
-    wake_.notify_all();
-    wake_.wait(lock, [this] { return job_ == nullptr; });
-  }
-  bool started() const { return thread_.joinable(); }
-
- private:
-  void Loop() {
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return job_ != nullptr || stop_; });
-      if (job_ == nullptr) break;
-      lock.unlock();
-      try {
-        (*job_)();
-      } catch (const std::exception&) {
-        // The job's answer stays what it was before: no answer.
-      }
-      lock.lock();
-      job_ = nullptr;
-      wake_.notify_all();
-    }
-    lock.unlock();
-    if (SUCCEEDED(com)) ::CoUninitialize();
-  }
-
-  std::mutex callers_;  // one Run at a time
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  const std::function<void()>* job_ = nullptr;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
-}  // namespace
-
-AutoProxySettings ReadAutoProxySettings() {
-  AutoProxySettings settings;
-  if (!win32::ReadConnectionSettings(settings.detect, settings.scriptUrl)) {
-    return AutoProxySettings();
-  }
-  settings.keepAnswers = KeepAnswers();
-  return settings;
-}
 
 struct ProxyScript::State {
   enum class Phase { kFresh, kSystem, kEngine, kNone };
@@ -223,7 +101,7 @@ struct ProxyScript::State {
   std::string source;  // the script that answers
   std::unique_ptr<win32::SystemResolver> resolver;
   std::unique_ptr<win32::ScriptEngine> engine;
-  Worker worker;  // last, so that it ends first
+  win32::ComWorker worker;  // last, so that it ends first
 };
 
 ProxyScript::ProxyScript(const AutoProxySettings& settings)

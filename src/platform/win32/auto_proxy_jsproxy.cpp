@@ -1,24 +1,23 @@
 // Where the system has no proxy resolver of its own: the script, fetched once (script_fetch.cpp),
 // is run by jsproxy.dll, which hands back its answer as the script wrote it (every entry, SOCKS
-// ones included). jsproxy holds one script for the whole process; a mutex guards it, and each
-// question loads its own script again when another was loaded since (two calls at once in one
-// process).
+// ones included).
+//
+// jsproxy holds one script for the whole process, and each call that asks a script has its own
+// worker thread, so two calls at once reach it from two threads. The engine's lock is the only
+// thing between them; it serialises no call's questions, which its worker already runs one at a
+// time. Each question loads its own script again when another call's was loaded since.
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
+#include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {
 namespace {
-
-template <typename FunctionPointer>
-FunctionPointer JsProxy(const char* name) {
-  return As<FunctionPointer>(SystemFunction(L"jsproxy.dll", name));
-}
 
 // jsproxy's one script, and whose it is.
 std::mutex& EngineMutex() {
@@ -28,8 +27,7 @@ std::mutex& EngineMutex() {
 const ScriptEngine* loadedEngine = nullptr;
 
 void UnloadLocked() {
-  const auto unload =
-      JsProxy<pfnInternetDeInitializeAutoProxyDll>("InternetDeInitializeAutoProxyDll");
+  const auto unload = JsProxy().InternetDeInitializeAutoProxyDll;
   if (unload != nullptr) unload(nullptr, 0);
   loadedEngine = nullptr;
 }
@@ -49,13 +47,13 @@ bool ScriptEngine::Load(std::string text, std::string& why) {
 
 bool ScriptEngine::LoadedLocked(std::string& why) {
   if (loadedEngine == this) return true;
-  const auto load = JsProxy<pfnInternetInitializeAutoProxyDll>("InternetInitializeAutoProxyDll");
+  const auto load = JsProxy().InternetInitializeAutoProxyDll;
   if (load == nullptr) {
     why = "jsproxy.dll, which runs setup scripts, is not available";
     return false;
   }
   if (loadedEngine != nullptr) UnloadLocked();
-  AUTO_PROXY_SCRIPT_BUFFER script{};
+  ProxyScriptBuffer script{};
   script.dwStructSize = sizeof script;
   script.lpszScriptBuffer = text_.data();
   script.dwScriptBufferSize = static_cast<DWORD>(text_.size() + 1);  // with its NUL
@@ -70,7 +68,7 @@ bool ScriptEngine::LoadedLocked(std::string& why) {
 
 bool ScriptEngine::Run(const std::string& url, const std::string& host, std::string& answer,
                        std::string& why) {
-  const auto run = JsProxy<pfnInternetGetProxyInfo>("InternetGetProxyInfo");
+  const auto run = JsProxy().InternetGetProxyInfo;
   const std::lock_guard<std::mutex> lock(EngineMutex());
   if (run == nullptr || !LoadedLocked(why)) {
     if (why.empty()) why = "jsproxy.dll, which runs setup scripts, is not available";

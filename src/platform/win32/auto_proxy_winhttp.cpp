@@ -1,9 +1,12 @@
-// WinHTTP's part of automatic configuration: the per-connection settings as WinHTTP reads them,
-// detection, and the system's proxy resolver, which runs the script in WinHTTP's own service
-// (never in the host's process), keeps it between calls and gives every entry of an answer with
-// its kind. Wine 8 has no such resolver (WinHttpCreateProxyResolver answers 12178); its
-// WinHttpGetProxyForUrl keeps only the first proxy of an answer and takes SOCKS for none, which
-// would lose the failover and send a SOCKS answer direct, so it is not used at all.
+// WinHTTP's part of automatic configuration: the settings as WinHTTP reads them (with the
+// registry's EnableAutoproxyResultCache beside them), detection, and the system's proxy resolver,
+// which runs the script in WinHTTP's own service (never in the host's process), keeps it between
+// calls and gives every entry of an answer with its kind. Wine 8 has no such resolver
+// (WinHttpCreateProxyResolver answers 12178); its WinHttpGetProxyForUrl keeps only the first proxy
+// of an answer and takes SOCKS for none, which would lose the failover and send a SOCKS answer
+// direct, so it is not used at all.
+#include "platform/auto_proxy.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -11,8 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/auto_proxy_parts.h"
 #include "platform/win32/com_util.h"
+#include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
+#include "platform/win32/system_libraries.h"
 
 namespace rz::platform::win32 {
 namespace {
@@ -24,11 +29,6 @@ constexpr DWORD kBudgetMillis = 30000;
 constexpr DWORD kWholeQuestionMillis = 60000;
 // How long a cancelled question may take to say so.
 constexpr DWORD kCancelMillis = 5000;
-
-template <typename FunctionPointer>
-FunctionPointer WinHttp(const char* name) {
-  return As<FunctionPointer>(SystemFunction(L"winhttp.dll", name));
-}
 
 // A string WinHTTP allocated for the caller, freed with GlobalFree.
 class GlobalText {
@@ -62,7 +62,7 @@ class Handle {
   HINTERNET get() const { return handle_; }
   HINTERNET* out() { return &handle_; }
   void Close() {
-    if (handle_ != nullptr) WinHttp<decltype(&WinHttpCloseHandle)>("WinHttpCloseHandle")(handle_);
+    if (handle_ != nullptr) WinHttp().WinHttpCloseHandle(handle_);
     handle_ = nullptr;
   }
 
@@ -104,11 +104,10 @@ std::string EntryText(const WINHTTP_PROXY_RESULT_ENTRY& entry) {
   return kind + host + ":" + std::to_string(entry.ProxyPort);
 }
 
-}  // namespace
-
+// WinHttpGetIEProxyConfigForCurrentUser: "Automatically detect settings" and the setup script's
+// address; false when the settings cannot be read.
 bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
-  const auto read = WinHttp<decltype(&WinHttpGetIEProxyConfigForCurrentUser)>(
-      "WinHttpGetIEProxyConfigForCurrentUser");
+  const auto read = WinHttp().WinHttpGetIEProxyConfigForCurrentUser;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
   if (read == nullptr || !read(&config)) return false;
   const GlobalText url(config.lpszAutoConfigUrl);
@@ -119,9 +118,26 @@ bool ReadConnectionSettings(bool& detect, std::string& scriptUrl) {
   return true;
 }
 
+// EnableAutoproxyResultCache: 0 in either place makes a script answer each URL afresh.
+bool KeepAnswers() {
+  for (const char* key :
+       {"Software\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"}) {
+    DWORD value = 1;
+    DWORD size = sizeof value;
+    if (::RegGetValueA(HKEY_CURRENT_USER, key, "EnableAutoproxyResultCache", RRF_RT_REG_DWORD,
+                       nullptr, &value, &size) == ERROR_SUCCESS &&
+        value == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string DetectScriptUrl(std::string& why) {
-  const auto detect =
-      WinHttp<decltype(&WinHttpDetectAutoProxyConfigUrl)>("WinHttpDetectAutoProxyConfigUrl");
+  const auto detect = WinHttp().WinHttpDetectAutoProxyConfigUrl;
   LPWSTR found = nullptr;
   if (detect == nullptr) {
     why = "automatic detection is not available";
@@ -137,32 +153,30 @@ std::string DetectScriptUrl(std::string& why) {
 }
 
 SystemResolver::SystemResolver() {
-  const auto open = WinHttp<decltype(&WinHttpOpen)>("WinHttpOpen");
-  const auto callback = WinHttp<decltype(&WinHttpSetStatusCallback)>("WinHttpSetStatusCallback");
-  const auto create = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver");
-  if (open == nullptr || callback == nullptr || create == nullptr ||
-      WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx") == nullptr ||
-      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult") == nullptr ||
-      WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult") == nullptr) {
+  const WinHttpFunctions& winhttp = WinHttp();
+  if (winhttp.WinHttpOpen == nullptr || winhttp.WinHttpSetStatusCallback == nullptr ||
+      winhttp.WinHttpCreateProxyResolver == nullptr || winhttp.WinHttpGetProxyForUrlEx == nullptr ||
+      winhttp.WinHttpGetProxyResult == nullptr || winhttp.WinHttpFreeProxyResult == nullptr) {
     return;
   }
-  Handle session(open(L"RazaRa", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+  Handle session(winhttp.WinHttpOpen(L"RazaRa", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (session.get() == nullptr ||
-      callback(session.get(), OnResolved,
-               WINHTTP_CALLBACK_FLAG_REQUEST_ERROR | WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
-               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      winhttp.WinHttpSetStatusCallback(
+          session.get(), OnResolved,
+          WINHTTP_CALLBACK_FLAG_REQUEST_ERROR | WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
+          0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     return;
   }
   // The script's fetch in the resolver takes the session's limits: the download engine's 30 s for
   // connecting, sending and each wait for data.
-  const auto timeouts = WinHttp<decltype(&WinHttpSetTimeouts)>("WinHttpSetTimeouts");
-  if (timeouts != nullptr) {
-    timeouts(session.get(), kBudgetMillis, kBudgetMillis, kBudgetMillis, kBudgetMillis);
+  if (winhttp.WinHttpSetTimeouts != nullptr) {
+    winhttp.WinHttpSetTimeouts(session.get(), kBudgetMillis, kBudgetMillis, kBudgetMillis,
+                               kBudgetMillis);
   }
   // A system that has the functions but not the service behind them (Wine) fails here.
   Handle probe;
-  if (create(session.get(), probe.out()) != ERROR_SUCCESS) return;
+  if (winhttp.WinHttpCreateProxyResolver(session.get(), probe.out()) != ERROR_SUCCESS) return;
   session_ = session.get();
   *session.out() = nullptr;
 }
@@ -171,9 +185,10 @@ SystemResolver::~SystemResolver() { const Handle session(static_cast<HINTERNET>(
 
 DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string& scriptUrl,
                           std::string& answer) {
+  const WinHttpFunctions& winhttp = WinHttp();
   Handle resolver;
-  DWORD error = WinHttp<decltype(&WinHttpCreateProxyResolver)>("WinHttpCreateProxyResolver")(
-      static_cast<HINTERNET>(session_), resolver.out());
+  DWORD error =
+      winhttp.WinHttpCreateProxyResolver(static_cast<HINTERNET>(session_), resolver.out());
   if (error != ERROR_SUCCESS) return error;
   std::wstring wideUrl;
   std::wstring wideScript;
@@ -195,8 +210,8 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
   auto completion = std::make_unique<Completion>();
   completion->done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (completion->done == nullptr) return ::GetLastError();
-  error = WinHttp<decltype(&WinHttpGetProxyForUrlEx)>("WinHttpGetProxyForUrlEx")(
-      resolver.get(), wideUrl.c_str(), &options, reinterpret_cast<DWORD_PTR>(completion.get()));
+  error = winhttp.WinHttpGetProxyForUrlEx(resolver.get(), wideUrl.c_str(), &options,
+                                          reinterpret_cast<DWORD_PTR>(completion.get()));
   if (error != ERROR_IO_PENDING) {
     ::CloseHandle(completion->done);
     return error == ERROR_SUCCESS ? ERROR_WINHTTP_INTERNAL_ERROR : error;
@@ -219,15 +234,27 @@ DWORD SystemResolver::Ask(const std::string& url, bool detect, const std::string
     return completion->error != 0 ? completion->error : ERROR_WINHTTP_INTERNAL_ERROR;
   }
   WINHTTP_PROXY_RESULT result{};
-  error =
-      WinHttp<decltype(&WinHttpGetProxyResult)>("WinHttpGetProxyResult")(resolver.get(), &result);
+  error = winhttp.WinHttpGetProxyResult(resolver.get(), &result);
   if (error != ERROR_SUCCESS) return error;
   answer.clear();
   for (DWORD i = 0; i < result.cEntries && result.pEntries != nullptr; ++i) {
     answer += (i == 0 ? "" : "; ") + EntryText(result.pEntries[i]);
   }
-  WinHttp<decltype(&WinHttpFreeProxyResult)>("WinHttpFreeProxyResult")(&result);
+  winhttp.WinHttpFreeProxyResult(&result);
   return ERROR_SUCCESS;
 }
 
 }  // namespace rz::platform::win32
+
+namespace rz::platform {
+
+AutoProxySettings ReadAutoProxySettings() {
+  AutoProxySettings settings;
+  if (!win32::ReadConnectionSettings(settings.detect, settings.scriptUrl)) {
+    return AutoProxySettings();
+  }
+  settings.keepAnswers = win32::KeepAnswers();
+  return settings;
+}
+
+}  // namespace rz::platform

@@ -13,6 +13,7 @@
 
 #include "platform/last_error_store.h"
 #include "platform/win32/com_util.h"
+#include "platform/win32/last_error.h"
 
 namespace rz::platform {
 namespace {

@@ -2,9 +2,10 @@
 // the script says where the proxy is, so it cannot be fetched through one.
 //
 // A script server that accepts and never answers, or trickles, must not hold the call, and every
-// later call waits behind this one's lock. So one budget bounds the whole fetch, redirects
-// included, and every wait is limited to what is left of it. The limits go on each request
-// handle: WinINet under Wine ignores limits set on the session for a request's own waits.
+// other question of the call waits behind the fetch on the call's worker. So one budget bounds the
+// whole fetch, redirects included, and every wait is limited to what is left of it. The limits go
+// on each request handle: WinINet under Wine ignores limits set on the session for a request's own
+// waits.
 //
 // Redirects are followed here rather than by WinINet, which would follow one from https to http:
 // anyone on the path of the plain request could then write the script and choose the proxy of
@@ -19,7 +20,8 @@
 #include <string>
 
 #include "platform/url_crack.h"
-#include "platform/win32/auto_proxy_parts.h"
+#include "platform/win32/last_error.h"
+#include "platform/win32/proxy_script_engines.h"
 
 namespace rz::platform::win32 {
 namespace {

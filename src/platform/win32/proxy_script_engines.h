@@ -1,11 +1,11 @@
-// The pieces of automatic configuration on Windows, each over one system library:
-//   auto_proxy_winhttp.cpp  WinHTTP: the per-connection settings, detection, and the system's own
-//                           resolver (Windows 8 and later), which runs the script outside this
-//                           process and keeps it between calls;
-//   auto_proxy_jsproxy.cpp  where that resolver is missing (Windows 7, Wine): the script fetched
-//                           once with WinINet (script_fetch.cpp) and run in jsproxy.dll, which
-//                           gives its raw answer.
-// auto_proxy.cpp decides between them and keeps the call's state.
+// The engines that answer a setup script's questions on Windows, one file each:
+//   auto_proxy_winhttp.cpp  WinHTTP: detection, and the system's own resolver (Windows 8 and
+//                           later), which runs the script outside this process and keeps it
+//                           between calls;
+//   script_fetch.cpp        where that resolver is missing (Windows 7, Wine): the script's fetch,
+//                           once, with WinINet;
+//   auto_proxy_jsproxy.cpp  and its run in jsproxy.dll, which gives its raw answer.
+// auto_proxy.cpp decides between them and keeps the call's state; com_worker.cpp runs them.
 #pragma once
 
 #include <windows.h>
@@ -13,25 +13,6 @@
 #include <string>
 
 namespace rz::platform::win32 {
-
-// The function `name` of a system library, which is loaded from the system folder only, once, and
-// kept for the process (its own threads may run on after a call); null when either is missing.
-// Loaded rather than imported: the resolver's functions exist from Windows 8 on, jsproxy.dll has
-// no import library, and the DLL's imports stay as they were.
-FARPROC SystemFunction(const wchar_t* library, const char* name);
-
-// `address` as the function pointer type it has.
-template <typename FunctionPointer>
-FunctionPointer As(FARPROC address) {
-  return reinterpret_cast<FunctionPointer>(reinterpret_cast<void (*)()>(address));
-}
-
-// "Win32 error 12029: <the system's text>".
-std::string SystemErrorText(DWORD error);
-
-// WinHttpGetIEProxyConfigForCurrentUser: "Automatically detect settings" and the setup script's
-// address; false when the settings cannot be read.
-bool ReadConnectionSettings(bool& detect, std::string& scriptUrl);
 
 // WinHttpDetectAutoProxyConfigUrl over DHCP and DNS: the address of the script found, or empty
 // with `why` saying what happened.
@@ -60,8 +41,8 @@ class SystemResolver {
 // https to http; false with `why`.
 bool FetchScript(const std::string& url, std::string& text, std::string& why);
 
-// A script run by jsproxy.dll. jsproxy holds one script for the whole process, so each question
-// loads this one again when another was loaded since.
+// A script run by jsproxy.dll. jsproxy holds one script for the whole process, under one lock, so
+// each question loads this one again when another was loaded since.
 class ScriptEngine {
  public:
   ScriptEngine() = default;

@@ -1,0 +1,18 @@
+// The system's words for a Win32 code, for the Windows files that report one as text.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/last_error.h"
+
+namespace rz::platform::win32 {
+
+// "Win32 error 12029: <the system's text>", as a noted system error reads; the thread's kept
+// reason is left as it was.
+inline std::string SystemErrorText(DWORD error) {
+  return platform::SystemErrorText(static_cast<long>(error));
+}
+
+}  // namespace rz::platform::win32
