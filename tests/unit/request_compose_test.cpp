@@ -11,6 +11,9 @@
 namespace rz {
 namespace {
 
+// User name and password joined by ':' are at most 16 KiB.
+constexpr std::size_t kCredentialsLimit = 16384;
+
 // The optional fields an owner may set, and the arguments of one SendRequest.
 struct ComposeCase {
   const char* name;
@@ -97,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ComposeRequest, JoinedCredentialsFit16KiBAndNoMore) {
   RequestFields fields{"proxy.test", "/f"};
   const std::string user(50, 'u');
-  const std::string passwordFits(kMaxCredentialsBytes - 51, 'p');
-  const std::string passwordTooLong(kMaxCredentialsBytes - 50, 'p');
+  const std::string passwordFits(kCredentialsLimit - 51, 'p');
+  const std::string passwordTooLong(kCredentialsLimit - 50, 'p');
   fields.proxyUser = user.c_str();
   std::string request;
 
@@ -106,7 +109,7 @@ TEST(ComposeRequest, JoinedCredentialsFit16KiBAndNoMore) {
   ASSERT_EQ(ComposeRequest(fields, "/f", 0, request), kOk);
   std::string token;
   ASSERT_EQ(BasicCredentials(user, passwordFits, token), kOk);
-  EXPECT_EQ(token.size(), (kMaxCredentialsBytes + 2) / 3 * 4);
+  EXPECT_EQ(token.size(), (kCredentialsLimit + 2) / 3 * 4);
   EXPECT_NE(request.find("Proxy-authorization: Basic " + token + "\r\n"), std::string::npos);
 
   std::string untouched = "before";

@@ -16,7 +16,7 @@ namespace rz {
 namespace {
 
 TEST(ParseProxyServer, Table) {
-  const std::string longToken = "http://u:" + std::string(kMaxCredentialsBytes, 't') + "@p.test";
+  const std::string longToken = "http://u:" + std::string(16384, 't') + "@p.test";
   const struct {
     std::string text;
     const char* why;  // empty: read as the rest of the row says
