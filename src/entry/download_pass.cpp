@@ -101,7 +101,8 @@ bool SettleEntry(CacheFolder& cache, PassRoutes& routes, ConnectionPool& pool,
   ProxyUse proxy;
   const Status fetched = Fetch(cache, routes, pool, requestUrl, fileName, localPath, proxy);
   if (fetched != kOk) {
-    diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status, proxy.why);
+    diag::DownloadFailed(requestUrl, fileName, fetched, proxy.name, proxy.status,
+                         proxy.unusable ? &*proxy.unusable : nullptr);
   }
   return fetched == kOk;
 }
@@ -119,10 +120,12 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // one, is looked for and fetched only once a fetch needs a route.
   const platform::AutoProxySettings automatic = platform::ReadAutoProxySettings();
   platform::ProxyScript script(automatic);
+  const platform::SystemProxySettings fixed = platform::ReadSystemProxySettings();
   PassRoutes routes(
-      platform::ReadSystemProxySettings(), automatic,
-      [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); });
-  diag::RoutesChosen(routes.Describe());
+      fixed, automatic,
+      [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); },
+      [&fixed](const ScriptNotice& notice) { diag::ScriptFailed(notice, fixed); });
+  diag::RoutesChosen(fixed, automatic);
   cache.OnLost(&diag::CommitFailed);
   bool ok = false;
   {

@@ -33,9 +33,7 @@ struct Redirect {
 // without it.
 Status Locate(const std::string& url, PassRoutes& routes, Where& where) {
   if (const Status taken = TakeApart(url, where.wire); taken != kOk) return taken;
-  std::string notice;
-  where.routes = routes.For(where.wire, notice);
-  if (!notice.empty()) diag::ScriptNotice(notice);
+  where.routes = routes.For(where.wire);
   return kOk;
 }
 
@@ -122,7 +120,7 @@ Status Request(PassRoutes& routes, const Where& where, ConnectionPool& pool,
     const Route& route = where.routes[i];
     if (route.kind == RouteKind::kUnusable) {
       proxy = {};
-      proxy.why = route.unusable;
+      proxy.unusable = route.unusable;
       return kProxyUnusable;
     }
     const std::int64_t spent = std::chrono::duration_cast<std::chrono::microseconds>(

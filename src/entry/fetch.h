@@ -1,11 +1,13 @@
 // One entry's fetch into the cache: resume or whole, following redirects.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "cache/cache_folder.h"
 #include "download/connection_pool.h"
 #include "download/pass_routes.h"
+#include "download/route.h"
 #include "download/status_codes.h"
 
 namespace rz {
@@ -19,7 +21,7 @@ inline constexpr int kMaxRedirects = 10;
 struct ProxyUse {
   std::string name;
   int status = 0;
-  std::string why;
+  std::optional<Unusable> unusable;
 };
 
 // Asks for the entry at `entryUrl` (an absolute http or https URL) into the staged file of
