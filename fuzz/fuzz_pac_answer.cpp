@@ -1,7 +1,7 @@
 // A setup script's answer read into routes. Whatever the bytes: at least one route and at most
 // kMaxAnswerRoutes; a proxy route names a host without credentials, separators, spaces or control
-// characters, on a port from 1 to 65535; a route that cannot be used says so in a bounded line
-// that starts with the script's name; an answer without any entry is one direct route.
+// characters, on a port from 1 to 65535; a route that cannot be used names the script, why, and
+// the entry, bounded and on one line; an answer without any entry is one direct route.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,9 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const char c : host) ok = ok && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
         break;
       case rz::RouteKind::kUnusable:
-        ok = ok && route.unusable.rfind(source, 0) == 0 &&
-             route.unusable.size() <= source.size() + 400 &&
-             route.unusable.find_first_of("\r\n") == std::string::npos;
+        ok = ok && route.unusable.source == source &&
+             route.unusable.entryFault != rz::EntryFault::kNone &&
+             (route.unusable.entryFault == rz::EntryFault::kProxyAddress) ==
+                 (route.unusable.proxy.fault != rz::ProxyFault::kOk) &&
+             route.unusable.entry.size() <= 400 &&
+             route.unusable.entry.find_first_of("\r\n") == std::string::npos;
         break;
     }
   }

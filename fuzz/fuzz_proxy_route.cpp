@@ -66,8 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a proxy host");
       break;
     case rz::RouteKind::kUnusable:
-      Check(route.unusable.rfind(wire.tls ? "https_proxy: " : "http_proxy: ", 0) == 0,
-            "a refusal names its setting");
+      Check(route.unusable.source == (wire.tls ? "https_proxy" : "http_proxy") &&
+                route.unusable.proxy.fault != rz::ProxyFault::kOk &&
+                route.unusable.entryFault == rz::EntryFault::kNone,
+            "a refusal names its setting and why");
       break;
     case rz::RouteKind::kDirect:
       break;

@@ -1,6 +1,7 @@
 #include "download/pac_answer.h"
 
 #include <string>
+#include <utility>
 
 #include "download/ascii_text.h"
 #include "download/wire_url.h"
@@ -8,10 +9,10 @@
 namespace rz {
 namespace {
 
-// An entry as a debug line quotes it: at most 100 bytes, control characters as %XX.
-std::string Quoted(std::string_view entry) {
+// An entry as a line may show it: at most 100 bytes, control characters as %XX.
+std::string ShownEntry(std::string_view entry) {
   constexpr std::size_t kMaxShown = 100;
-  return "\"" + ShownText(entry.substr(0, kMaxShown)) + (entry.size() > kMaxShown ? "...\"" : "\"");
+  return ShownText(entry.substr(0, kMaxShown)) + (entry.size() > kMaxShown ? "..." : "");
 }
 
 bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
@@ -24,30 +25,34 @@ Route EntryRoute(std::string_view entry, bool secure, std::string_view source) {
   const std::string_view keyword = entry.substr(0, space);
   const std::string_view address =
       space == std::string_view::npos ? std::string_view() : Trimmed(entry.substr(space));
-  std::string why;
+  EntryFault fault = EntryFault::kUnknownKeyword;
+  ProxyCheck check;
   if (EqualsIgnoreCase(keyword, "DIRECT")) {
     if (address.empty()) return route;
-    why = "text after DIRECT";
+    fault = EntryFault::kTextAfterDirect;
   } else if (EqualsIgnoreCase(keyword, "PROXY") || EqualsIgnoreCase(keyword, "HTTP")) {
     // A host and a port, nothing else: no scheme, credentials, path or second word.
-    why = address.find_first_of("@/ \t") == std::string_view::npos
-              ? ParseProxyServer(address, 80, route.proxy)
-              : std::string("not a host and port");
-    if (why.empty()) {
-      route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
-      return route;
+    if (address.find_first_of("@/ \t") != std::string_view::npos) {
+      fault = EntryFault::kNotHostAndPort;
+    } else {
+      check = ParseProxyServer(address, 80, route.proxy);
+      if (check.fault == ProxyFault::kOk) {
+        route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
+        return route;
+      }
+      fault = EntryFault::kProxyAddress;
     }
   } else if (StartsWithIgnoreCase(keyword, "SOCKS")) {
-    why = "a socks proxy";
+    fault = EntryFault::kSocks;
   } else if (EqualsIgnoreCase(keyword, "HTTPS")) {
-    why = "a proxy spoken to over TLS";
-  } else {
-    why = "not DIRECT or PROXY";
+    fault = EntryFault::kTlsProxy;
   }
   route = Route();
   route.kind = RouteKind::kUnusable;
-  route.unusable = std::string(source) + " answered " + Quoted(entry) +
-                   ", which downloads cannot use (" + why + ")";
+  route.unusable.source = std::string(source);
+  route.unusable.proxy = std::move(check);
+  route.unusable.entryFault = fault;
+  route.unusable.entry = ShownEntry(entry);
   return route;
 }
 

@@ -17,9 +17,9 @@ inline constexpr std::size_t kMaxAnswerRoutes = 8;
 // The routes `answer` names for a URL (https when `secure`), in its order: "DIRECT" straight to
 // the server; "PROXY host[:port]" (or "HTTP ...") through that proxy, port 80 unless named, in the
 // proxy form for http and through a tunnel for https. Any other entry (a SOCKS or HTTPS proxy, an
-// unknown keyword, an address that does not parse) is a kUnusable route whose text says
-// `<source> answered "SOCKS h:1080", which downloads cannot use (a socks proxy)`. Keywords are read
-// in any case and empty entries skipped; an answer without any entry means DIRECT.
+// unknown keyword, an address that does not parse) is a kUnusable route that names `source`, the
+// entry and why. Keywords are read in any case and empty entries skipped; an answer without any
+// entry means DIRECT.
 std::vector<Route> RoutesFromAnswer(std::string_view answer, bool secure, std::string_view source);
 
 }  // namespace rz

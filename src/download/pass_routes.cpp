@@ -34,8 +34,11 @@ class OnExit {
 }  // namespace
 
 PassRoutes::PassRoutes(platform::SystemProxySettings fixed, platform::AutoProxySettings automatic,
-                       AskScript ask)
-    : fixed_(std::move(fixed)), automatic_(std::move(automatic)), ask_(std::move(ask)) {}
+                       AskScript ask, OnNotice notice)
+    : fixed_(std::move(fixed)),
+      automatic_(std::move(automatic)),
+      ask_(std::move(ask)),
+      notice_(std::move(notice)) {}
 
 // The named script's address without its user-info, wherever a line quotes it.
 std::string PassRoutes::Shown(std::string text) const {
@@ -49,19 +52,7 @@ std::string PassRoutes::Shown(std::string text) const {
   return text;
 }
 
-std::string PassRoutes::Describe() const {
-  const std::string fixed = DescribeRoutes(fixed_);
-  if (!automatic_.detect && automatic_.scriptUrl.empty()) return fixed;
-  std::string script = automatic_.detect ? "a detected setup script" : "";
-  if (!automatic_.scriptUrl.empty()) {
-    script += (script.empty() ? "setup script " : ", else setup script ") +
-              ShownUrl(automatic_.scriptUrl);
-  }
-  return "as " + script + " answers, else " + fixed;
-}
-
-std::vector<Route> PassRoutes::For(const WireUrl& wire, std::string& notice) {
-  notice.clear();
+std::vector<Route> PassRoutes::For(const WireUrl& wire) {
   const char* scheme = wire.tls ? "https" : "http";
   if (!automatic_.detect && automatic_.scriptUrl.empty()) {
     return {RouteFor(fixed_, scheme, wire.host)};
@@ -111,12 +102,21 @@ std::vector<Route> PassRoutes::For(const WireUrl& wire, std::string& notice) {
   if (reply.kind != platform::ScriptReply::Kind::kAnswer) {
     const bool noScript = reply.kind == platform::ScriptReply::Kind::kNoScript;
     bool& told = noScript ? toldNoScript_ : toldNoAnswer_;
-    if (!told) {
-      told = true;
-      notice = noScript ? Shown(reply.text) + "; downloads go "
-                        : Shown(reply.source) + " gave no answer for " + ShownUrl(wire.absolute) +
-                              " (" + reply.text + "); such URLs go ";
-      notice += DescribeRoutes(fixed_);
+    const bool first = !told;
+    told = true;
+    // The line is written outside the lock.
+    lock.unlock();
+    if (first && notice_) {
+      ScriptNotice notice;
+      if (noScript) {
+        notice.why = Shown(reply.text);
+      } else {
+        notice.kind = ScriptNotice::Kind::kNoAnswer;
+        notice.why = reply.text;
+        notice.script = Shown(reply.source);
+        notice.url = wire.absolute;
+      }
+      notice_(notice);
     }
     return {RouteFor(fixed_, scheme, wire.host)};
   }

@@ -1,5 +1,7 @@
 #include "download/route.h"
 
+#include <utility>
+
 #include "download/ascii_text.h"
 #include "download/request_builder.h"
 #include "download/wire_url.h"
@@ -74,12 +76,19 @@ bool AnyEntry(std::string_view list, std::string_view separators, Each each) {
   return false;
 }
 
+ProxyCheck Refused(ProxyFault fault) {
+  ProxyCheck check;
+  check.fault = fault;
+  return check;
+}
+
 }  // namespace
 
-std::string ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) {
+ProxyCheck ParseProxyServer(std::string_view text, int defaultPort, ProxyServer& out) {
   text = Trimmed(text);
-  if (text.empty()) return "empty";
-  if (ControlCharacterAt(text) != std::string_view::npos) return "it holds a control character";
+  if (text.empty()) return Refused(ProxyFault::kEmpty);
+  if (ControlCharacterAt(text) != std::string_view::npos)
+    return Refused(ProxyFault::kControlCharacter);
   const std::size_t scheme = text.find("://");
   if (scheme != std::string_view::npos && scheme < text.find('/')) {
     const std::string_view name = text.substr(0, scheme);
@@ -87,8 +96,8 @@ std::string ParseProxyServer(std::string_view text, int defaultPort, ProxyServer
       const bool plain = name.find_first_not_of(
                              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                              "0123456789+-.") == std::string_view::npos;
-      return plain && !name.empty() ? "unsupported scheme " + std::string(name)
-                                    : std::string("cannot be parsed");
+      if (!plain || name.empty()) return Refused(ProxyFault::kUnreadableScheme);
+      return {ProxyFault::kUnsupportedScheme, std::string(name)};
     }
     text.remove_prefix(scheme + 3);
   }
@@ -97,14 +106,13 @@ std::string ParseProxyServer(std::string_view text, int defaultPort, ProxyServer
   const std::size_t authorityEnd = text.find_first_of("/?#");
   if (authorityEnd != std::string_view::npos &&
       text.find('@', authorityEnd) != std::string_view::npos) {
-    return "cannot be parsed: a '/', '?' or '#' in the user name or password must be "
-           "percent-encoded";
+    return Refused(ProxyFault::kUnencodedDelimiter);
   }
   text = text.substr(0, authorityEnd);
   ProxyServer parsed;
   const std::size_t at = text.rfind('@');
   if (at != text.find('@')) {
-    return "cannot be parsed: an '@' in the user name or password must be percent-encoded";
+    return Refused(ProxyFault::kUnencodedAt);
   }
   if (at != std::string_view::npos) {
     const std::string_view credentials = text.substr(0, at);
@@ -115,37 +123,37 @@ std::string ParseProxyServer(std::string_view text, int defaultPort, ProxyServer
       parsed.password = PercentDecoded(credentials.substr(colon + 1));
     }
     if (parsed.user.size() + 1 + parsed.password.size() > kMaxCredentialsBytes) {
-      return "credentials longer than 16 KiB";
+      return Refused(ProxyFault::kLongCredentials);
     }
     text.remove_prefix(at + 1);
   }
   std::size_t portColon = std::string_view::npos;
   if (!text.empty() && text.front() == '[') {
     const std::size_t close = text.find(']');
-    if (close == std::string_view::npos) return "cannot be parsed: an IPv6 address without its ']'";
+    if (close == std::string_view::npos) return Refused(ProxyFault::kUnclosedIpv6);
     if (close + 1 < text.size()) {
-      if (text[close + 1] != ':') return "cannot be parsed: text after the IPv6 address";
+      if (text[close + 1] != ':') return Refused(ProxyFault::kTextAfterIpv6);
       portColon = close + 1;
     }
   } else {
     portColon = text.find(':');
   }
   parsed.host = std::string(text.substr(0, portColon));
-  if (parsed.host.empty() || parsed.host == "[]") return "no host";
+  if (parsed.host.empty() || parsed.host == "[]") return Refused(ProxyFault::kNoHost);
   parsed.port = defaultPort;
   // An empty port ("host:") is the default, as curl takes it.
   if (portColon != std::string_view::npos && portColon + 1 < text.size()) {
     const std::string_view digits = text.substr(portColon + 1);
     std::int32_t port = 0;
     for (const char c : digits) {
-      if (c < '0' || c > '9' || port > 65535) return "bad port (not a number from 1 to 65535)";
+      if (c < '0' || c > '9' || port > 65535) return Refused(ProxyFault::kBadPort);
       port = port * 10 + (c - '0');
     }
     parsed.port = port;
   }
-  if (parsed.port < 1 || parsed.port > 65535) return "bad port (not a number from 1 to 65535)";
+  if (parsed.port < 1 || parsed.port > 65535) return Refused(ProxyFault::kBadPort);
   out = parsed;
-  return std::string();
+  return {};
 }
 
 bool NoProxyMatches(std::string_view list, std::string_view host) {
@@ -180,38 +188,15 @@ Route RouteFor(const platform::SystemProxySettings& settings, std::string_view s
   const bool bypassed = settings.overrideList ? OverrideMatches(settings.bypass, host)
                                               : NoProxyMatches(settings.bypass, host);
   if (bypassed) return route;
-  const std::string why = ParseProxyServer(server, settings.defaultPort, route.proxy);
-  if (!why.empty()) {
+  ProxyCheck check = ParseProxyServer(server, settings.defaultPort, route.proxy);
+  if (check.fault != ProxyFault::kOk) {
     route.kind = RouteKind::kUnusable;
-    route.unusable = (secure ? settings.httpsSource : settings.httpSource) + ": " + why;
+    route.unusable.source = secure ? settings.httpsSource : settings.httpSource;
+    route.unusable.proxy = std::move(check);
     return route;
   }
   route.kind = secure ? RouteKind::kTunnel : RouteKind::kProxyForm;
   return route;
-}
-
-std::string DescribeRoutes(const platform::SystemProxySettings& settings) {
-  std::string line;
-  const auto describe = [&](const char* scheme, const std::string& server,
-                            const std::string& source) {
-    if (server.empty()) return;
-    if (!line.empty()) line += "; ";
-    ProxyServer proxy;
-    const std::string why = ParseProxyServer(server, settings.defaultPort, proxy);
-    if (!why.empty()) {
-      line += std::string(scheme) + " nowhere: " + source + " cannot be used (" + why + ")";
-      return;
-    }
-    line += std::string(scheme) + " through proxy " + proxy.Name();
-    line += (proxy.hasCredentials ? " with credentials" : "") + std::string(" (") + source + ")";
-  };
-  describe("http", settings.forHttp, settings.httpSource);
-  describe("https", settings.forHttps, settings.httpsSource);
-  if (line.empty()) return "direct (no proxy set)";
-  if (!Trimmed(settings.bypass).empty()) {
-    line += "; direct for " + settings.bypass + " (" + settings.bypassSource + ")";
-  }
-  return line;
 }
 
 }  // namespace rz

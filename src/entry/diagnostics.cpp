@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "download/ascii_text.h"
 #include "download/wire_url.h"
 #include "entry/results.h"
 #include "platform/debug_output.h"
@@ -61,6 +62,56 @@ void StageFailed(std::string_view stage, std::string_view what, std::string_view
   Emit(line);
 }
 
+std::string ProxyFaultWords(const ProxyCheck& check) {
+  switch (check.fault) {
+    case ProxyFault::kOk:
+      return "usable";
+    case ProxyFault::kEmpty:
+      return "empty";
+    case ProxyFault::kControlCharacter:
+      return "it holds a control character";
+    case ProxyFault::kUnsupportedScheme:
+      return "unsupported scheme " + check.scheme;
+    case ProxyFault::kUnreadableScheme:
+      return "cannot be parsed";
+    case ProxyFault::kUnencodedDelimiter:
+      return "cannot be parsed: a '/', '?' or '#' in the user name or password must be "
+             "percent-encoded";
+    case ProxyFault::kUnencodedAt:
+      return "cannot be parsed: an '@' in the user name or password must be percent-encoded";
+    case ProxyFault::kLongCredentials:
+      return "credentials longer than 16 KiB";
+    case ProxyFault::kUnclosedIpv6:
+      return "cannot be parsed: an IPv6 address without its ']'";
+    case ProxyFault::kTextAfterIpv6:
+      return "cannot be parsed: text after the IPv6 address";
+    case ProxyFault::kNoHost:
+      return "no host";
+    case ProxyFault::kBadPort:
+      return "bad port (not a number from 1 to 65535)";
+  }
+  return "unknown fault";
+}
+
+std::string EntryFaultWords(const Unusable& unusable) {
+  switch (unusable.entryFault) {
+    case EntryFault::kNone:
+    case EntryFault::kProxyAddress:
+      return ProxyFaultWords(unusable.proxy);
+    case EntryFault::kNotHostAndPort:
+      return "not a host and port";
+    case EntryFault::kTextAfterDirect:
+      return "text after DIRECT";
+    case EntryFault::kSocks:
+      return "a socks proxy";
+    case EntryFault::kTlsProxy:
+      return "a proxy spoken to over TLS";
+    case EntryFault::kUnknownKeyword:
+      return "not DIRECT or PROXY";
+  }
+  return "unknown fault";
+}
+
 const char* ResultMeaning(int result) {
   switch (result) {
     case kRefreshed:
@@ -90,10 +141,11 @@ void FetchResumed(std::string_view url, std::string_view name, std::int64_t offs
   Emit(line);
 }
 
-void RoutesChosen(std::string_view description) {
+void RoutesChosen(const platform::SystemProxySettings& fixed,
+                  const platform::AutoProxySettings& automatic) {
   std::string line(kLinePrefix);
   line.append("downloads go ");
-  Append(line, description);
+  Append(line, DescribeRoutes(fixed, automatic));
   Emit(line);
 }
 
@@ -126,9 +178,9 @@ void AppendStatus(std::string& line, Status status) {
 
 }  // namespace
 
-void ScriptNotice(std::string_view text) {
+void ScriptFailed(const ScriptNotice& notice, const platform::SystemProxySettings& fixed) {
   std::string line(kLinePrefix);
-  Append(line, text);
+  Append(line, DescribeScriptNotice(notice, fixed));
   Emit(line);
 }
 
@@ -141,7 +193,7 @@ void RouteFailed(std::string_view url, std::string_view via, Status status) {
 }
 
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
-                    std::string_view proxy, int proxyStatus, std::string_view proxyUnusable) {
+                    std::string_view proxy, int proxyStatus, const Unusable* unusable) {
   std::string line = Concerning("download", url, name);
   AppendStatus(line, status);
   if (!proxy.empty()) {
@@ -149,9 +201,9 @@ void DownloadFailed(std::string_view url, std::string_view name, Status status,
     Append(line, proxy);
     if (proxyStatus != 0) line.append(", which answered ").append(std::to_string(proxyStatus));
   }
-  if (!proxyUnusable.empty()) {
+  if (unusable != nullptr) {
     line.append("; ");
-    Append(line, proxyUnusable);
+    Append(line, DescribeUnusable(*unusable));
   }
   line.append(")");
   Emit(line);
@@ -220,6 +272,59 @@ void StageThrew(std::string_view stage, std::string_view what) {
   Append(line, what);
   line.append(")");
   Emit(line);
+}
+
+std::string DescribeRoutes(const platform::SystemProxySettings& fixed) {
+  std::string line;
+  const auto describe = [&](const char* scheme, const std::string& server,
+                            const std::string& source) {
+    if (server.empty()) return;
+    if (!line.empty()) line += "; ";
+    ProxyServer proxy;
+    const ProxyCheck check = ParseProxyServer(server, fixed.defaultPort, proxy);
+    if (check.fault != ProxyFault::kOk) {
+      line += std::string(scheme) + " nowhere: " + source + " cannot be used (" +
+              ProxyFaultWords(check) + ")";
+      return;
+    }
+    line += std::string(scheme) + " through proxy " + proxy.Name();
+    line += (proxy.hasCredentials ? " with credentials" : "") + std::string(" (") + source + ")";
+  };
+  describe("http", fixed.forHttp, fixed.httpSource);
+  describe("https", fixed.forHttps, fixed.httpsSource);
+  if (line.empty()) return "direct (no proxy set)";
+  if (!Trimmed(fixed.bypass).empty()) {
+    line += "; direct for " + fixed.bypass + " (" + fixed.bypassSource + ")";
+  }
+  return line;
+}
+
+std::string DescribeRoutes(const platform::SystemProxySettings& fixed,
+                           const platform::AutoProxySettings& automatic) {
+  if (!automatic.detect && automatic.scriptUrl.empty()) return DescribeRoutes(fixed);
+  std::string script = automatic.detect ? "a detected setup script" : "";
+  if (!automatic.scriptUrl.empty()) {
+    script +=
+        (script.empty() ? "setup script " : ", else setup script ") + ShownUrl(automatic.scriptUrl);
+  }
+  return "as " + script + " answers, else " + DescribeRoutes(fixed);
+}
+
+std::string DescribeUnusable(const Unusable& unusable) {
+  if (unusable.entryFault == EntryFault::kNone) {
+    return unusable.source + ": " + ProxyFaultWords(unusable.proxy);
+  }
+  return unusable.source + " answered \"" + unusable.entry + "\", which downloads cannot use (" +
+         EntryFaultWords(unusable) + ")";
+}
+
+std::string DescribeScriptNotice(const ScriptNotice& notice,
+                                 const platform::SystemProxySettings& fixed) {
+  if (notice.kind == ScriptNotice::Kind::kNoScript) {
+    return notice.why + "; downloads go " + DescribeRoutes(fixed);
+  }
+  return notice.script + " gave no answer for " + ShownUrl(notice.url) + " (" + notice.why +
+         "); such URLs go " + DescribeRoutes(fixed);
 }
 
 void CallStarting() { platform::ForgetLastError(); }

@@ -40,7 +40,11 @@
 #include <string_view>
 
 #include "cache/unlisted_files.h"
+#include "download/pass_routes.h"
+#include "download/route.h"
 #include "download/status_codes.h"
+#include "platform/auto_proxy.h"
+#include "platform/system_proxy.h"
 
 namespace rz::diag {
 
@@ -52,12 +56,14 @@ void FetchStarting(std::string_view url, std::string_view name);
 // The fetch goes on from `offset` bytes already in the cache.
 void FetchResumed(std::string_view url, std::string_view name, std::int64_t offset);
 
-// Once per download pass: how downloads reach their servers (download/route.h's description).
-void RoutesChosen(std::string_view description);
-// Once per pass at most: what the automatic configuration could not do and where downloads go
-// instead, e.g. "setup script http://h/p.pac cannot be had: the server answered 404; downloads go
-// direct (no proxy set)".
-void ScriptNotice(std::string_view text);
+// Once per download pass: how downloads reach their servers, by the fixed settings and, when it is
+// on, the automatic configuration.
+void RoutesChosen(const platform::SystemProxySettings& fixed,
+                  const platform::AutoProxySettings& automatic);
+// Once per pass for each kind at most: what the automatic configuration could not do and where
+// downloads go instead by the `fixed` settings, e.g. "setup script http://h/p.pac cannot be had:
+// the server answered 404; downloads go direct (no proxy set)".
+void ScriptFailed(const ScriptNotice& notice, const platform::SystemProxySettings& fixed);
 // A request for `url` could not connect through `via` ("proxy h:3128", "direct"), and the next of
 // the script's routes is tried.
 void RouteFailed(std::string_view url, std::string_view via, Status status);
@@ -66,11 +72,11 @@ void Redirected(int status, std::string_view from, std::string_view to);
 
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
 // Through a proxy, `proxy` names it ("host:port") and `proxyStatus` is the HTTP status it
-// answered with, 0 when it answered none. `proxyUnusable` says which proxy setting could not be
-// used, and why.
+// answered with, 0 when it answered none. `unusable`, when set, says which proxy setting (or
+// script's entry) could not be used, and why.
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
                     std::string_view proxy = {}, int proxyStatus = 0,
-                    std::string_view proxyUnusable = {});
+                    const Unusable* unusable = nullptr);
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
 // A fetched file did not take its name at `path` (the cache folder's, for a whole batch).
@@ -86,6 +92,23 @@ void Pruned(const std::string& dir, const PruneOutcome& outcome);
 
 // An exception ended `stage` ("query", "download", "save" or "prune"); `what` is its own text.
 void StageThrew(std::string_view stage, std::string_view what);
+
+// The words of some of those lines, held to the letter by their tests.
+//
+// What the fixed settings make of downloads: "direct (no proxy set)", "http through proxy
+// 10.0.0.1:3128 (http_proxy); direct for localhost,.lan (no_proxy)" or "https nowhere:
+// https_proxy cannot be used (unsupported scheme https)".
+std::string DescribeRoutes(const platform::SystemProxySettings& fixed);
+// The same after the automatic configuration, when it is on: "as setup script http://h/p.pac
+// answers, else direct (no proxy set)".
+std::string DescribeRoutes(const platform::SystemProxySettings& fixed,
+                           const platform::AutoProxySettings& automatic);
+// Why a route goes nowhere: "http_proxy: unsupported scheme socks5", or "setup script
+// http://h/p.pac answered \"SOCKS h:1080\", which downloads cannot use (a socks proxy)".
+std::string DescribeUnusable(const Unusable& unusable);
+// ScriptFailed's line without its prefix.
+std::string DescribeScriptNotice(const ScriptNotice& notice,
+                                 const platform::SystemProxySettings& fixed);
 
 // A call begins: forgets any platform reason an earlier call left on this thread. No line.
 void CallStarting();

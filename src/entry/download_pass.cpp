@@ -105,7 +105,8 @@ bool SettleEntry(const FetchPass& pass, const Entry& listed) {
   const FetchOutcome fetched = Fetch(pass, {requestUrl, fileName, localPath});
   if (fetched.status != kOk) {
     const ProxyUse& proxy = fetched.proxy;
-    diag::DownloadFailed(requestUrl, fileName, fetched.status, proxy.name, proxy.status, proxy.why);
+    diag::DownloadFailed(requestUrl, fileName, fetched.status, proxy.name, proxy.status,
+                         proxy.unusable ? &*proxy.unusable : nullptr);
   }
   return fetched.status == kOk;
 }
@@ -119,10 +120,12 @@ bool DownloadMissingAds(const AdUrlList& list, CacheFolder& cache) {
   // one, is looked for and fetched only once a fetch needs a route.
   const platform::AutoProxySettings automatic = platform::ReadAutoProxySettings();
   platform::ProxyScript script(automatic);
+  const platform::SystemProxySettings fixed = platform::ReadSystemProxySettings();
   PassRoutes routes(
-      platform::ReadSystemProxySettings(), automatic,
-      [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); });
-  diag::RoutesChosen(routes.Describe());
+      fixed, automatic,
+      [&script](const std::string& url, const std::string& host) { return script.Ask(url, host); },
+      [&fixed](const ScriptNotice& notice) { diag::ScriptFailed(notice, fixed); });
+  diag::RoutesChosen(fixed, automatic);
   cache.OnLost(&diag::CommitFailed);
   std::vector<Entry> entries(list.begin(), list.end());
   bool ok = false;

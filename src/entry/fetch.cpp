@@ -60,9 +60,7 @@ struct RequestOutcome {
 // without it.
 Status Locate(const std::string& url, PassRoutes& routes, Where& where) {
   if (const Status taken = TakeApart(url, where.wire); taken != kOk) return taken;
-  std::string notice;
-  where.routes = routes.For(where.wire, notice);
-  if (!notice.empty()) diag::ScriptNotice(notice);
+  where.routes = routes.For(where.wire);
   return kOk;
 }
 
@@ -148,7 +146,7 @@ RequestOutcome Request(const FetchPass& pass, const Where& where, const StagedTa
     if (route.kind == RouteKind::kUnusable) {
       outcome = RequestOutcome();
       outcome.status = kProxyUnusable;
-      outcome.proxy.why = route.unusable;
+      outcome.proxy.unusable = route.unusable;
       return outcome;
     }
     const std::int64_t spent = std::chrono::duration_cast<std::chrono::microseconds>(

@@ -3,11 +3,13 @@
 // failure line.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "cache/cache_folder.h"
 #include "download/connection_pool.h"
 #include "download/pass_routes.h"
+#include "download/route.h"
 #include "download/status_codes.h"
 
 namespace rz {
@@ -21,7 +23,7 @@ inline constexpr int kMaxRedirects = 10;
 struct ProxyUse {
   std::string name;
   int status = 0;
-  std::string why;
+  std::optional<Unusable> unusable;
 };
 
 // What one pass's fetches share: the cache that stages and commits their files, the routes of

@@ -121,7 +121,7 @@ TEST(ProxyTunnel, OpensOnlyOnAClean2xxAnswer) {
       {Script().ReadRequest().Close(), kBadResponseHeader, 0},
   };
   ProxyServer credentials;
-  ASSERT_EQ(ParseProxyServer("u:p@127.0.0.1", 80, credentials), "");
+  ASSERT_EQ(ParseProxyServer("u:p@127.0.0.1", 80, credentials).fault, ProxyFault::kOk);
   for (const auto& row : rows) {
     ScriptServer proxy(row.proxy);
     MySocket socket("127.0.0.1", proxy.port(), nullptr);
@@ -145,7 +145,7 @@ TEST(ProxyTunnel, ThroughTinyproxyToALoopbackServer) {
   ASSERT_TRUE(proxy.running()) << proxy.Failure();
   ScriptServer files(rztest::Respond("tunnelled"));
   ProxyServer server;
-  ASSERT_EQ(ParseProxyServer("user:pass@127.0.0.1", proxy.port(), server), "");
+  ASSERT_EQ(ParseProxyServer("user:pass@127.0.0.1", proxy.port(), server).fault, ProxyFault::kOk);
   MySocket socket("127.0.0.1", proxy.port(), nullptr);
   ASSERT_EQ(socket.Open(), kOk);
   int proxyStatus = 0;
