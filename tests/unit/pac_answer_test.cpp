@@ -6,22 +6,12 @@
 
 #include <string>
 
+#include "support/route_text.h"
+
 namespace rz {
 namespace {
 
-// A route as the table writes it: "direct", "form h:p", "tunnel h:p" or "unusable <entry>".
-std::string Shown(const Route& route) {
-  switch (route.kind) {
-    case RouteKind::kDirect:
-      return "direct";
-    case RouteKind::kProxyForm:
-      return "form " + route.proxy.Name();
-    case RouteKind::kTunnel:
-      return "tunnel " + route.proxy.Name();
-    default:
-      return "unusable " + route.unusable.entry;
-  }
-}
+using rztest::RouteText;
 
 TEST(RoutesFromAnswer, Table) {
   const char* const kSource = "setup script http://h/p.pac";
@@ -57,7 +47,7 @@ TEST(RoutesFromAnswer, Table) {
   for (const auto& row : rows) {
     std::string got;
     for (const Route& route : RoutesFromAnswer(row.answer, row.secure, kSource)) {
-      got += (got.empty() ? "" : "|") + Shown(route);
+      got += (got.empty() ? "" : "|") + RouteText(route);
       if (route.kind != RouteKind::kUnusable) continue;
       EXPECT_EQ(route.unusable.source, kSource) << row.answer;
       EXPECT_EQ(route.unusable.entryFault, row.fault) << row.answer;

@@ -8,22 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "support/route_text.h"
+
 namespace rz {
 namespace {
 
-// A route as the tests write it: "direct", "form h:p" or "tunnel h:p".
-std::string Shown(const Route& route) {
-  switch (route.kind) {
-    case RouteKind::kDirect:
-      return "direct";
-    case RouteKind::kProxyForm:
-      return "form " + route.proxy.Name();
-    case RouteKind::kTunnel:
-      return "tunnel " + route.proxy.Name();
-    default:
-      return "unusable";
-  }
-}
+using rztest::RouteText;
 
 // A pass's routes over a stand-in script that counts its questions.
 struct ScriptPass {
@@ -49,13 +39,13 @@ struct ScriptPass {
         },
         [this](const ScriptNotice& notice) { notices.push_back(notice); });
   }
-  // The routes of `url` as Shown writes them.
+  // The routes of `url` as RouteText writes them.
   std::string For(const std::string& url) {
     WireUrl wire;
     EXPECT_EQ(TakeApart(url, wire), kOk);
     std::string got;
     for (const Route& route : routes->For(wire)) {
-      got += (got.empty() ? "" : "|") + Shown(route);
+      got += (got.empty() ? "" : "|") + RouteText(route);
     }
     return got;
   }
