@@ -3,6 +3,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 
 #include "download/proxy_tunnel.h"
 #include "download/request_builder.h"
@@ -55,7 +56,10 @@ Status HttpDownloader::Connect() {
   Status opened = connection->OpenWithin(connectBudgetMicros);
   reached = opened == kOk;
   if (opened == kOk && tunnelled) {
-    opened = OpenTunnel(*connection, host, port, *tunnelProxy, tunnelStatus);
+    TunnelAnswer answer;
+    opened = OpenTunnel(*connection, host, port, *tunnelProxy, proxyHandshake, answer);
+    tunnelStatus = answer.status;
+    proxyOffer = std::move(answer.offer);
   }
   if (opened != kOk || !useTls) return opened;
   return connection->StartTls(host, pooled ? &pool->sessions() : nullptr, port);
@@ -77,10 +81,12 @@ Status HttpDownloader::Disconnect() {
 
 Status HttpDownloader::SendRequest(const char* target, std::int32_t offset) {
   std::string request;
-  const Status composed =
-      ComposeRequest({host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange,
-                      useTls ? 443 : 80, MayKeepConnection()},
-                     target, offset, request);
+  // A handshake's token is for the proxy alone: a request inside a tunnel never carries it.
+  const bool handshaking = proxyHandshake != nullptr && proxyTargetUrl != nullptr;
+  const Status composed = ComposeRequest(
+      {host, localPath, port, proxyTargetUrl, proxyUser, proxyPassword, ifRange, useTls ? 443 : 80,
+       MayKeepConnection(), handshaking ? proxyHandshake->lines().c_str() : nullptr},
+      target, offset, request);
   if (composed != kOk) {
     return composed;  // nothing has been sent
   }

@@ -9,6 +9,8 @@
 
 #include "download/connection_pool.h"
 #include "download/my_socket.h"
+#include "download/proxy_challenge.h"
+#include "download/proxy_handshake.h"
 #include "download/route.h"
 #include "download/status_codes.h"
 
@@ -50,6 +52,9 @@ class HttpDownloader {
   // request was composed.
   Status SendRequest(const char* target, std::int32_t offset);
   // Reads the response and writes its body into `localPath` (from `offset` on when resuming).
+  // Through a proxy with a handshake in progress, a 407 that carries the next challenge is read
+  // to its end and answered: kProxyChallenged, and the request goes again; kProxyAuthFailed when
+  // the handshake cannot go on.
   Status ReceiveToFile(ProgressCallback progress, const char* localPath, std::int32_t offset);
 
   // Public fields, in the record's order; the optional ones may be set before Connect.
@@ -84,6 +89,13 @@ class HttpDownloader {
   const ProxyServer* tunnelProxy = nullptr;
   // The proxy's answer to the tunnel request; 0 when none was read.
   int tunnelStatus = 0;
+  // What the proxy offered when it answered 407 outside a handshake (to the tunnel request, or in
+  // the proxy form).
+  ProxyOffer proxyOffer;
+  // A handshake with the proxy in progress: its lines go into the proxy's requests (the tunnel's,
+  // or the proxy form's, never a request inside a tunnel), and each 407 with its next challenge is
+  // answered on the same connection. Not owned.
+  ProxyHandshake* proxyHandshake = nullptr;
   // For connecting to the server (or the proxy) over all of its addresses.
   std::int32_t connectBudgetMicros = MySocket::kConnectBudgetMicros;
   // Whether Connect got a connection to the server or the proxy, whatever happened after.

@@ -187,7 +187,10 @@ Status ComposeRequest(const RequestFields& fields, const char* target, std::int3
       composed.append(kCrLf);
     }
     std::size_t credentialsLine = 0;
-    if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {
+    if (fields.proxyAuthorization != nullptr) {
+      composed.append(fields.proxyAuthorization);
+      credentialsLine = std::strlen(fields.proxyAuthorization);
+    } else if (fields.proxyUser != nullptr && fields.proxyPassword != nullptr) {
       std::string token;
       const Status encoded = BasicCredentials(fields.proxyUser, fields.proxyPassword, token);
       if (encoded != kOk) return encoded;

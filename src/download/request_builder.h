@@ -22,6 +22,8 @@ struct RequestFields {
   const char* ifRange = nullptr;  // the validator a resumed request names in If-Range
   std::int32_t defaultPort = 80;  // the scheme's own port: 443 for https
   bool keepAlive = false;         // asks the server to keep the connection (https only)
+  // A proxy handshake's lines, in place of the Basic credentials; each ends in CRLF.
+  const char* proxyAuthorization = nullptr;
 };
 
 // The most bytes a proxy's credentials may hold, user and password joined by ':'. Bearer tokens

@@ -290,6 +290,12 @@ bool IsFollowedRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+std::vector<std::string_view> FieldValues(std::string_view header, std::string_view name) {
+  std::vector<std::string_view> values;
+  ForEachField(header, name, [&](std::string_view value) { values.push_back(value); });
+  return values;
+}
+
 std::string ReadLocation(std::string_view header) {
   return std::string(SingleValue(header, "Location"));
 }

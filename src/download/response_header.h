@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "download/status_codes.h"
 
@@ -83,6 +84,10 @@ bool IsFollowedRedirect(int status);
 // or repeated. Its bytes stay as sent: the fetch encodes those outside ASCII, and refuses a hop
 // with a control character as what it is.
 std::string ReadLocation(std::string_view header);
+
+// The values of every `name` field of a complete header (any case), blanks around each trimmed, in
+// the order sent; views into `header`.
+std::vector<std::string_view> FieldValues(std::string_view header, std::string_view name);
 
 // Bound on a validator worth keeping: longer ones are not resumed from.
 inline constexpr std::size_t kMaxValidatorBytes = 256;

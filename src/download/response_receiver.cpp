@@ -159,6 +159,8 @@ class Reception {
     return complete_ && !overrun_ && KeepsConnection(header_.text()) && d_.connection->Idle();
   }
 
+  std::string_view header() const { return header_.text(); }
+
  private:
   // One chunk into the buffer. kOk with `length` bytes; kConnectionClosed at the end of the
   // stream; or the receive's failure.
@@ -176,6 +178,15 @@ class Reception {
   // The complete header: a redirect to report, or a response for the file to accept.
   Status Judge() {
     ParseStatusLine(header_.text(), d_.responseStatus);
+    // In the proxy form every answer is the proxy's: a 407 is its say on the credentials.
+    if (d_.proxyTargetUrl != nullptr && d_.responseStatus == 407) {
+      if (d_.proxyHandshake == nullptr) {
+        d_.proxyOffer = ReadProxyOffer(header_.text());
+        return kHttpRefused;
+      }
+      return d_.proxyHandshake->Answer(header_.text()) ? kProxyChallenged : kProxyAuthFailed;
+    }
+    if (d_.proxyHandshake != nullptr && d_.responseStatus != 0) d_.proxyHandshake->Accepted();
     if (d_.reportRedirects && RedirectOf(header_.text(), d_.redirectStatus, d_.location)) {
       return kRedirected;  // the body, if any, belongs to the redirect and is left unread
     }
@@ -250,6 +261,12 @@ Status HttpDownloader::ReceiveToFile(ProgressCallback progress, const char* path
   std::int32_t length = 0;
   Status result = reception.ReadHeader(bodyStart, length);
   if (result == kOk) result = reception.ReadBody(bodyStart, length);
+  if (result == kProxyChallenged &&
+      SkipChallengeBody(*connection, reception.header(),
+                        static_cast<std::size_t>(length) - bodyStart) != kOk) {
+    proxyHandshake->Cut();
+    result = kProxyAuthFailed;
+  }
 
   // Every way short of a complete body has set a failure; a failed close matters only when
   // nothing else failed, but then it must not end in success.

@@ -24,6 +24,8 @@ const char* StatusMeaning(Status status) {
     case kStoppedByCallback: return "stopped by a callback";
     case kUnsafeUrl: return "URL or redirect Location holds a control character";
     case kProxyUnusable: return "proxy setting cannot be used";
+    case kProxyAuthFailed: return "proxy authentication failed";
+    case kProxyChallenged: return "proxy sent its next challenge";
     case kRedirected: return "server redirected";
     case kTooManyRedirects: return "more than 10 redirects";
     case kRedirectRefused: return "redirect cannot be followed";

@@ -18,7 +18,7 @@ enum StatusCode : Status {
   // The socket library's clean-up failed (Close, Disconnect), or Base64Encode ran out of capacity.
   kPlatformCleanupFailed = -1,
 
-  // ---- Downloader level: -801 .. -815 ----
+  // ---- Downloader level: -801 .. -817 ----
   // Memory for a working object or text was not available. Connect, SendRequest, SplitUrl.
   kNoMemory = -801,
   // A required argument is missing: ReceiveToFile without a file path; SplitUrl with a null
@@ -59,6 +59,14 @@ enum StatusCode : Status {
   // The system's proxy setting for the URL's scheme cannot be used (another scheme than http, a
   // bad port, a value that does not parse). Nothing is sent, and never directly. The fetch.
   kProxyUnusable = -815,
+  // The proxy asked for Negotiate or NTLM and the handshake did not get the request through: the
+  // credentials were refused, the proxy closed the connection within it, or the system could not
+  // make a token. The fetch.
+  kProxyAuthFailed = -816,
+  // Not a failure of its own: the proxy answered a request of a handshake with its next
+  // challenge, and the answer to it is ready; the request goes again on the same connection.
+  // ReceiveToFile.
+  kProxyChallenged = -817,
 
   // ---- Redirects: -821 .. -823 ----
   // Not a failure of its own: the server answered 301, 302, 303, 307 or 308 with a Location, kept

@@ -192,14 +192,43 @@ void RouteFailed(std::string_view url, std::string_view via, Status status) {
   Emit(line);
 }
 
+std::string DescribeAuthFailure(const AuthFailure& failure) {
+  const std::string& scheme = failure.scheme;
+  switch (failure.fault) {
+    case AuthFault::kNone:
+    case AuthFault::kNotSpoken:
+      break;
+    case AuthFault::kNeedsCredentials:
+      return "it needs a user and password in the proxy setting on this system";
+    case AuthFault::kSystemRefused:
+      return scheme + " could not answer" +
+             (failure.reason.empty() ? std::string() : ": " + failure.reason);
+    case AuthFault::kBadChallenge:
+      return "its " + scheme +
+             " challenge could not be answered (missing, unreadable or one too many)";
+    case AuthFault::kRefusedAfterLast:
+      return "it refused the " + scheme + " credentials";
+    case AuthFault::kClosedMidway:
+      return "it closed the connection within the " + scheme + " handshake";
+  }
+  return "downloads answer none of these";
+}
+
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
-                    std::string_view proxy, int proxyStatus, const Unusable* unusable) {
+                    std::string_view proxy, int proxyStatus, const Unusable* unusable,
+                    const AuthFailure* auth) {
   std::string line = Concerning("download", url, name);
   AppendStatus(line, status);
   if (!proxy.empty()) {
     line.append("; through proxy ");
     Append(line, proxy);
     if (proxyStatus != 0) line.append(", which answered ").append(std::to_string(proxyStatus));
+    if (auth != nullptr) {
+      line.append(" asking for ");
+      Append(line, auth->offered);
+      line.append("; ");
+      Append(line, DescribeAuthFailure(*auth));
+    }
   }
   if (unusable != nullptr) {
     line.append("; ");

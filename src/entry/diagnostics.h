@@ -41,6 +41,7 @@
 
 #include "cache/unlisted_files.h"
 #include "download/pass_routes.h"
+#include "download/proxy_handshake.h"
 #include "download/route.h"
 #include "download/status_codes.h"
 #include "platform/auto_proxy.h"
@@ -73,10 +74,15 @@ void Redirected(int status, std::string_view from, std::string_view to);
 // The fetch failed with an engine status (a code of the table, or a platform code passed on).
 // Through a proxy, `proxy` names it ("host:port") and `proxyStatus` is the HTTP status it
 // answered with, 0 when it answered none. `unusable`, when set, says which proxy setting (or
-// script's entry) could not be used, and why.
+// script's entry) could not be used, and why. `auth`, when set, says what the proxy's 407 asked
+// for and why the request did not get through: "which answered 407 asking for NTLM, Basic; it
+// refused the NTLM credentials".
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
                     std::string_view proxy = {}, int proxyStatus = 0,
-                    const Unusable* unusable = nullptr);
+                    const Unusable* unusable = nullptr, const AuthFailure* auth = nullptr);
+// Why a handshake with a proxy did not get the request through, e.g. "NTLM could not answer: SSPI
+// 0x8009030C: The logon attempt failed".
+std::string DescribeAuthFailure(const AuthFailure& failure);
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
 // A fetched file did not take its name at `path` (the cache folder's, for a whole batch).

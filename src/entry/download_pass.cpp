@@ -106,7 +106,8 @@ bool SettleEntry(const FetchPass& pass, const Entry& listed) {
   if (fetched.status != kOk) {
     const ProxyUse& proxy = fetched.proxy;
     diag::DownloadFailed(requestUrl, fileName, fetched.status, proxy.name, proxy.status,
-                         proxy.unusable ? &*proxy.unusable : nullptr);
+                         proxy.unusable ? &*proxy.unusable : nullptr,
+                         proxy.auth ? &*proxy.auth : nullptr);
   }
   return fetched.status == kOk;
 }

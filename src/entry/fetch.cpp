@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "cache/kept_part.h"
 #include "download/http_downloader.h"
+#include "download/proxy_handshake.h"
 #include "download/route.h"
 #include "download/url_reference.h"
 #include "download/wire_url.h"
@@ -66,17 +69,39 @@ Status Locate(const std::string& url, PassRoutes& routes, Where& where) {
 
 // Connects, sends and receives: every step runs in order and a failed one ends the exchange
 // with its status.
+// A proxy's challenge within a handshake sends the request again on the same connection.
 Status Exchange(HttpDownloader& downloader, const WireUrl& wire, const StagedTarget& target) {
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there. A TLS session that failed stays
   // under the connection, so nothing goes out in plain text.
   Status status = downloader.Connect();
-  if (status >= 0) status = downloader.SendRequest(wire.target.c_str(), target.offset);
-  if (status == kOk && !target.canStage) status = kFileOpenFailed;
-  if (status == kOk) {
-    status = downloader.ReceiveToFile(nullptr, target.path.c_str(), target.offset);
+  for (;;) {
+    if (status >= 0) status = downloader.SendRequest(wire.target.c_str(), target.offset);
+    if (status == kOk && !target.canStage) status = kFileOpenFailed;
+    if (status == kOk) {
+      status = downloader.ReceiveToFile(nullptr, target.path.c_str(), target.offset);
+    }
+    if (status != kProxyChallenged) return status;
+    status = kOk;
   }
-  return status;
+}
+
+// The request again on a new connection to the proxy, with a handshake for what its 407
+// offered. Nothing of the handshake goes out unless the proxy asked; a handshake that cannot
+// begin leaves the 407 as the answer.
+Status Authenticated(HttpDownloader& downloader, const RequestPlan& plan,
+                     std::unique_ptr<ProxyHandshake>& handshake) {
+  handshake = std::make_unique<ProxyHandshake>(plan.route.proxy, std::move(downloader.proxyOffer));
+  downloader.proxyOffer = ProxyOffer();
+  if (!handshake->Begin()) return kHttpRefused;
+  downloader.Disconnect();
+  downloader.proxyHandshake = handshake.get();
+  downloader.freshConnection = true;
+  const Status status = Exchange(downloader, plan.wire, plan.target);
+  // Whatever ended the exchange before the proxy's verdict cut the handshake short, unless the
+  // proxy could not be reached at all.
+  if (status != kOk && downloader.reached && !handshake->accepted()) handshake->Cut();
+  return handshake->failed() ? kProxyAuthFailed : status;
 }
 
 // One request for the staged file over the plan's route. The connection is closed, or kept in
@@ -116,6 +141,12 @@ RequestOutcome RequestVia(const RequestPlan& plan, ConnectionPool& pool) {
     downloader.freshConnection = true;
     status = Exchange(downloader, wire, target);
   }
+  std::unique_ptr<ProxyHandshake> handshake;
+  const int asked = proxyForm ? downloader.responseStatus : downloader.tunnelStatus;
+  if (status == kHttpRefused && route.kind != RouteKind::kDirect && asked == 407 &&
+      downloader.proxyOffer.Concerns()) {
+    status = Authenticated(downloader, plan, handshake);
+  }
   outcome.reached = downloader.reached;
   const Status closed = downloader.Disconnect();
   if (route.kind != RouteKind::kDirect && status != kOk) {
@@ -126,6 +157,7 @@ RequestOutcome RequestVia(const RequestPlan& plan, ConnectionPool& pool) {
                                (downloader.tunnelStatus < 200 || downloader.tunnelStatus > 299);
     outcome.proxy.status =
         proxyForm ? downloader.responseStatus : (tunnelRefused ? downloader.tunnelStatus : 0);
+    if (handshake) outcome.proxy.auth = handshake->failure();
   }
   if (status == kRedirected) {
     outcome.redirect.status = downloader.redirectStatus;

@@ -9,6 +9,7 @@
 #include "cache/cache_folder.h"
 #include "download/connection_pool.h"
 #include "download/pass_routes.h"
+#include "download/proxy_handshake.h"
 #include "download/route.h"
 #include "download/status_codes.h"
 
@@ -24,6 +25,8 @@ struct ProxyUse {
   std::string name;
   int status = 0;
   std::optional<Unusable> unusable;
+  // A 407 that asked for a scheme: what it offered, and why the request did not get through.
+  std::optional<AuthFailure> auth;
 };
 
 // What one pass's fetches share: the cache that stages and commits their files, the routes of

@@ -126,9 +126,10 @@ TEST(ProxyTunnel, OpensOnlyOnAClean2xxAnswer) {
     ScriptServer proxy(row.proxy);
     MySocket socket("127.0.0.1", proxy.port(), nullptr);
     ASSERT_EQ(socket.Open(), kOk);
-    int proxyStatus = -1;
-    EXPECT_EQ(OpenTunnel(socket, "files.test", 443, credentials, proxyStatus), row.expected);
-    EXPECT_EQ(proxyStatus, row.proxyStatus);
+    TunnelAnswer answer;
+    answer.status = -1;
+    EXPECT_EQ(OpenTunnel(socket, "files.test", 443, credentials, nullptr, answer), row.expected);
+    EXPECT_EQ(answer.status, row.proxyStatus);
     if (row.expected == kOk) {
       EXPECT_EQ(Exchange(socket, proxy), ask + "GET / HTTP/1.0\r\n\r\n");
     } else {
@@ -148,9 +149,9 @@ TEST(ProxyTunnel, ThroughTinyproxyToALoopbackServer) {
   ASSERT_EQ(ParseProxyServer("user:pass@127.0.0.1", proxy.port(), server).fault, ProxyFault::kOk);
   MySocket socket("127.0.0.1", proxy.port(), nullptr);
   ASSERT_EQ(socket.Open(), kOk);
-  int proxyStatus = 0;
-  ASSERT_EQ(OpenTunnel(socket, "127.0.0.1", files.port(), server, proxyStatus), kOk)
-      << proxyStatus << proxy.Log();
+  TunnelAnswer answer;
+  ASSERT_EQ(OpenTunnel(socket, "127.0.0.1", files.port(), server, nullptr, answer), kOk)
+      << answer.status << proxy.Log();
   EXPECT_EQ(Exchange(socket, files), "GET / HTTP/1.0\r\n\r\n");
   char buffer[64] = {};
   std::int32_t length = sizeof buffer;
