@@ -1,5 +1,7 @@
 #include "download/request_builder.h"
 
+#include "download/proxy_challenge.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -37,6 +39,21 @@ INSTANTIATE_TEST_SUITE_P(Rfc4648, Base64Vectors,
                                          Base64Case{"user:pass", "dXNlcjpwYXNz"},
                                          Base64Case{std::string("\xff\xfe\x00", 3), "//4A"},
                                          Base64Case{std::string("\xfb\xff", 2), "+/8="}));
+
+// A proxy's challenge comes back through the same alphabet.
+TEST_P(Base64Vectors, DecodesBack) {
+  std::string decoded;
+  ASSERT_TRUE(Base64Decode(GetParam().expected, decoded));
+  EXPECT_EQ(decoded, GetParam().input);
+}
+
+TEST(Base64Decode, RefusesAnythingButWholePaddedGroups) {
+  for (const char* text : {"", "Zg", "Zg=", "Z===", "Zg==Zg==", "Zm9v!A==", "Zm 9v", "=Zm9"}) {
+    std::string decoded = "kept";
+    EXPECT_FALSE(Base64Decode(text, decoded)) << text;
+    EXPECT_EQ(decoded, "kept") << text;
+  }
+}
 
 TEST(Base64, LengthZeroOrLessGivesEmptyText) {
   for (std::int32_t length : {0, -1}) {

@@ -1,5 +1,7 @@
 #include "download/response_header.h"
 
+#include "download/proxy_challenge.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -349,6 +351,43 @@ TEST(ResponseHeaderCollector, SixtyFourKibibyteBound) {
   EXPECT_EQ(result, kBadResponseHeader);
   EXPECT_EQ(fed, kMaxResponseHeaderBytes);
   EXPECT_LE(collector.text().size(), kMaxResponseHeaderBytes);
+}
+
+}  // namespace
+}  // namespace rz
+
+namespace rz {
+namespace {
+
+// What a 407 offers, however the proxy spells and packs its challenges.
+TEST(ReadProxyOffer, Table) {
+  struct Row {
+    const char* fields;
+    const char* named;
+    bool negotiate, ntlm, basic;
+    const char* ntlmToken;
+  };
+  const Row rows[] = {
+      {"Proxy-Authenticate: NTLM\r\nProxy-Authenticate: Basic realm=\"a, b\"\r\n", "NTLM, Basic",
+       false, true, true, ""},
+      {"proxy-authenticate: ntlm TlRMTVNTUAACAAAA\r\n", "ntlm", false, true, false,
+       "TlRMTVNTUAACAAAA"},
+      {"Proxy-Authenticate: Negotiate, NTLM, Digest realm=\"x\", nonce=\"y\", qop=auth\r\n",
+       "Negotiate, NTLM, Digest", true, true, false, ""},
+      {"Proxy-Authenticate: NTLM a b\r\nProxy-Authenticate: NTLM\r\n", "NTLM", false, true, false,
+       ""},
+      {"WWW-Authenticate: NTLM\r\n", "none", false, false, false, ""},
+      {"Proxy-Authenticate: realm=x, =, \"NTLM\"\r\n", "none", false, false, false, ""},
+  };
+  for (const Row& row : rows) {
+    const ProxyOffer offer =
+        ReadProxyOffer(std::string("HTTP/1.1 407 Auth\r\n") + row.fields + "\r\nNTLM body");
+    EXPECT_EQ(offer.Named(), row.named) << row.fields;
+    EXPECT_EQ(offer.negotiate, row.negotiate) << row.fields;
+    EXPECT_EQ(offer.ntlm, row.ntlm) << row.fields;
+    EXPECT_EQ(offer.basic, row.basic) << row.fields;
+    EXPECT_EQ(offer.ntlmToken, row.ntlmToken) << row.fields;
+  }
 }
 
 }  // namespace
