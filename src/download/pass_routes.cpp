@@ -134,4 +134,16 @@ void PassRoutes::Unreachable(const ProxyServer& proxy) {
   unreachable_.insert(proxy.Name());
 }
 
+void PassRoutes::AsksForHandshake(const ProxyServer& proxy, const ProxyOffer& offer) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  handshakes_.emplace(proxy.Name(), offer);
+}
+
+std::optional<ProxyOffer> PassRoutes::HandshakeOf(const ProxyServer& proxy) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = handshakes_.find(proxy.Name());
+  if (found == handshakes_.end()) return std::nullopt;
+  return found->second;
+}
+
 }  // namespace rz

@@ -8,10 +8,12 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "download/proxy_challenge.h"
 #include "download/route.h"
 #include "download/wire_url.h"
 #include "platform/auto_proxy.h"
@@ -54,6 +56,12 @@ class PassRoutes {
   // `proxy` could not be connected to.
   void Unreachable(const ProxyServer& proxy);
 
+  // `proxy` answered 407 with `offer`, which asks for a handshake: later requests through it in
+  // this pass begin with one instead of asking without.
+  void AsksForHandshake(const ProxyServer& proxy, const ProxyOffer& offer);
+  // What `proxy` asked for when it did in this pass.
+  std::optional<ProxyOffer> HandshakeOf(const ProxyServer& proxy);
+
  private:
   std::string Shown(std::string text) const;
 
@@ -66,6 +74,7 @@ class PassRoutes {
   std::set<std::string> asking_;                          // origins whose question is out
   std::map<std::string, platform::ScriptReply> answers_;  // by "scheme://host:port"
   std::set<std::string> unreachable_;                     // ProxyServer::Name()
+  std::map<std::string, ProxyOffer> handshakes_;          // by ProxyServer::Name()
   bool toldNoScript_ = false;
   bool toldNoAnswer_ = false;
 };

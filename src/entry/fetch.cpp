@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -86,28 +87,25 @@ Status Exchange(HttpDownloader& downloader, const WireUrl& wire, const StagedTar
   }
 }
 
-// The request again on a new connection to the proxy, with a handshake for what its 407
-// offered. Nothing of the handshake goes out unless the proxy asked; a handshake that cannot
-// begin leaves the 407 as the answer.
-Status Authenticated(HttpDownloader& downloader, const RequestPlan& plan,
-                     std::unique_ptr<ProxyHandshake>& handshake) {
-  handshake = std::make_unique<ProxyHandshake>(plan.route.proxy, std::move(downloader.proxyOffer));
-  downloader.proxyOffer = ProxyOffer();
-  if (!handshake->Begin()) return kHttpRefused;
-  downloader.Disconnect();
-  downloader.proxyHandshake = handshake.get();
-  downloader.freshConnection = true;
+// The exchange with a handshake begun: the proxy's verdict, or kProxyAuthFailed.
+Status Handshaken(HttpDownloader& downloader, const RequestPlan& plan, ProxyHandshake& handshake) {
+  downloader.proxyHandshake = &handshake;
   const Status status = Exchange(downloader, plan.wire, plan.target);
   // Whatever ended the exchange before the proxy's verdict cut the handshake short, unless the
   // proxy could not be reached at all.
-  if (status != kOk && downloader.reached && !handshake->accepted()) handshake->Cut();
-  return handshake->failed() ? kProxyAuthFailed : status;
+  if (status != kOk && downloader.reached && !handshake.accepted()) handshake.Cut();
+  return handshake.failed() ? kProxyAuthFailed : status;
 }
 
 // One request for the staged file over the plan's route. The connection is closed, or kept in
-// `pool` when its response allows (https only). A kept connection that the server had closed
+// the pool when its response allows (https only). A kept connection that the server had closed
 // before any byte of the response costs one more try on a new connection, not the entry.
-RequestOutcome RequestVia(const RequestPlan& plan, ConnectionPool& pool) {
+//
+// A proxy that answers 407 asking for Negotiate or NTLM gets the request again on a new
+// connection, with a handshake; one that did so earlier in the pass gets the handshake at once.
+// Nothing of a handshake goes out to a proxy that did not ask, and a handshake that cannot begin
+// leaves the 407 as the answer.
+RequestOutcome RequestVia(const RequestPlan& plan, const FetchPass& pass) {
   const Route& route = plan.route;
   const WireUrl& wire = plan.wire;
   const StagedTarget& target = plan.target;
@@ -133,23 +131,37 @@ RequestOutcome RequestVia(const RequestPlan& plan, ConnectionPool& pool) {
     downloader.headerCallback = &KeptPart::OnHeader;
     downloader.headerContext = &target.part;
   }
-  downloader.pool = &pool;
-  RequestOutcome outcome;
-  Status status = Exchange(downloader, wire, target);
+  downloader.pool = &pass.pool;
+  const bool proxied = route.kind != RouteKind::kDirect;
+  std::unique_ptr<ProxyHandshake> handshake;
+  if (std::optional<ProxyOffer> asked; proxied && (asked = pass.routes.HandshakeOf(route.proxy))) {
+    handshake = std::make_unique<ProxyHandshake>(route.proxy, std::move(*asked));
+    if (!handshake->Begin()) handshake.reset();
+  }
+  Status status =
+      handshake ? Handshaken(downloader, plan, *handshake) : Exchange(downloader, wire, target);
   if (downloader.ClosedBeforeAnswer(status)) {
     downloader.Disconnect();
     downloader.freshConnection = true;
     status = Exchange(downloader, wire, target);
   }
-  std::unique_ptr<ProxyHandshake> handshake;
-  const int asked = proxyForm ? downloader.responseStatus : downloader.tunnelStatus;
-  if (status == kHttpRefused && route.kind != RouteKind::kDirect && asked == 407 &&
+  const int answered = proxyForm ? downloader.responseStatus : downloader.tunnelStatus;
+  if (!handshake && status == kHttpRefused && proxied && answered == 407 &&
       downloader.proxyOffer.Concerns()) {
-    status = Authenticated(downloader, plan, handshake);
+    if (downloader.proxyOffer.Handshakes()) {
+      pass.routes.AsksForHandshake(route.proxy, downloader.proxyOffer);
+    }
+    handshake = std::make_unique<ProxyHandshake>(route.proxy, std::move(downloader.proxyOffer));
+    if (handshake->Begin()) {
+      downloader.Disconnect();
+      downloader.freshConnection = true;
+      status = Handshaken(downloader, plan, *handshake);
+    }
   }
+  RequestOutcome outcome;
   outcome.reached = downloader.reached;
   const Status closed = downloader.Disconnect();
-  if (route.kind != RouteKind::kDirect && status != kOk) {
+  if (proxied && status != kOk) {
     outcome.proxy.name = route.proxy.Name();
     // A tunnel the proxy refused is its own answer; through the proxy form every answer comes
     // from the proxy, the server's relayed or its own refusal.
@@ -157,7 +169,7 @@ RequestOutcome RequestVia(const RequestPlan& plan, ConnectionPool& pool) {
                                (downloader.tunnelStatus < 200 || downloader.tunnelStatus > 299);
     outcome.proxy.status =
         proxyForm ? downloader.responseStatus : (tunnelRefused ? downloader.tunnelStatus : 0);
-    if (handshake) outcome.proxy.auth = handshake->failure();
+    if (handshake && handshake->failed()) outcome.proxy.auth = handshake->failure();
   }
   if (status == kRedirected) {
     outcome.redirect.status = downloader.redirectStatus;
@@ -187,7 +199,7 @@ RequestOutcome Request(const FetchPass& pass, const Where& where, const StagedTa
     const auto left = static_cast<std::int64_t>(where.routes.size() - i);
     const auto budget = static_cast<std::int32_t>(
         std::max<std::int64_t>(0, (MySocket::kConnectBudgetMicros - spent) / left));
-    outcome = RequestVia({where.wire, route, budget, target}, pass.pool);
+    outcome = RequestVia({where.wire, route, budget, target}, pass);
     if (outcome.reached || left == 1) return outcome;
     if (route.kind != RouteKind::kDirect) pass.routes.Unreachable(route.proxy);
     diag::RouteFailed(where.wire.absolute,
