@@ -92,7 +92,6 @@ void NoteSocketError() { detail::Note(ErrorKind::kSocket, ::WSAGetLastError()); 
 void NoteSystemError() { detail::Note(ErrorKind::kSystem, static_cast<long>(::GetLastError())); }
 std::string TakeLastError() {
   const detail::LastError error = detail::Take();
-  const DWORD code = static_cast<DWORD>(error.code);
   switch (error.kind) {
     case ErrorKind::kNone:
       return {};
@@ -104,11 +103,15 @@ std::string TakeLastError() {
     case ErrorKind::kSystem:
       return SystemErrorText(error.code);
     case ErrorKind::kResult:
-      return "HRESULT " + Hex(error.code) + ": " + MessageText(code);
+      return win32::ResultText("HRESULT", error.code);
     case ErrorKind::kText:
       return error.text.data();
   }
   return {};
+}
+
+std::string win32::ResultText(const char* source, long code) {
+  return std::string(source) + " " + Hex(code) + ": " + MessageText(static_cast<DWORD>(code));
 }
 
 std::string SystemErrorText(long code) {

@@ -15,4 +15,8 @@ inline std::string SystemErrorText(DWORD error) {
   return platform::SystemErrorText(static_cast<long>(error));
 }
 
+// "<source> 0x8009030C: <the system's text>", for a status code a system library returned (an
+// HRESULT, a SECURITY_STATUS); `source` names the library, as in "SSPI".
+std::string ResultText(const char* source, long code);
+
 }  // namespace rz::platform::win32
