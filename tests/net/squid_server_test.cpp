@@ -135,7 +135,7 @@ TEST_F(SquidServerTest, WrongPasswordOrUserGets407) {
 // The schemes of squid's first 407, to a request without credentials.
 std::string FirstChallenge(const SquidServer& squid, const std::string& url) {
   ScopedSocket sock(ConnectLoopback(squid.port()));
-  EXPECT_TRUE(sock.valid());
+  EXPECT_TRUE(sock.valid()) << squid.Failure();
   if (!sock.valid()) return {};
   EXPECT_TRUE(SendAllBytes(
       sock.get(), "GET " + url + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + "Connection: close\r\n\r\n"));

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -28,6 +30,7 @@ constexpr const char* kDigestHelper = "/usr/lib/squid/digest_file_auth";
 constexpr const char* kHelper = RZ_NTLM_CHECK_HELPER;  // set by tests/CMakeLists.txt
 // squid started as root runs as this user, and so do its helpers.
 constexpr const char* kSquidUser = "proxy";
+constexpr const char* kSharedMemory = "/dev/shm";
 
 // squid splits a helper's command line at white space and reads '#' as a comment.
 bool FitsOnHelperLine(const std::string& word) {
@@ -42,6 +45,22 @@ bool Poll(Done done, std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+// Whether a socket listens on 127.0.0.1:port, from the kernel's table of TCP sockets.
+bool Listening(std::uint16_t port) {
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X", static_cast<unsigned>(port));
+  std::istringstream table(ReadFile("/proc/net/tcp"));
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, address, remote, state;
+    if (fields >> slot >> address >> remote >> state && address == local && state == "0A") {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string Config(const std::string& dir, std::uint16_t port, const SquidServer::Options& o) {
@@ -120,6 +139,11 @@ SquidServer::SquidServer(const Options& options) {
     failure_ = e.what();
     return;
   }
+  // squid names its shared memory segments after the service name: one of its own keeps
+  // parallel instances (and those of other users) apart.
+  for (const char c : dir_->path().filename().string()) {
+    if (std::isalnum(static_cast<unsigned char>(c))) service_ += c;
+  }
   // A port picked free may be taken before squid binds it; squid then exits, and another try
   // follows.
   for (int attempt = 0; attempt < 3 && !Start(options); ++attempt) {
@@ -160,13 +184,14 @@ bool SquidServer::Start(const Options& options) {
 
   const std::string output = dir + "/output.txt";
   try {
-    pid_ = SpawnServer({kSquid, "-N", "-f", dir + "/squid.conf"}, environ, output);
+    pid_ = SpawnServer({kSquid, "-N", "-n", service_, "-f", dir + "/squid.conf"}, environ, output);
   } catch (const std::exception& e) {
     failure_ = e.what();
     return true;
   }
-  // Ready once squid says it accepts connections: a probe connection would be logged as a
-  // request ("error:transaction-end-before-headers") and count as a client's connection.
+  // Ready once squid says it bound the port and the kernel shows it listening: squid logs that
+  // line a moment before it calls listen(), and a probe connection would be logged as a request
+  // ("error:transaction-end-before-headers") and count as a client's connection.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
     int status = 0;
@@ -175,7 +200,8 @@ bool SquidServer::Start(const Options& options) {
       failure_ = "squid exited: " + ReadFile(output) + ReadFile(dir + "/cache.log");
       return failure_.find("Unable to open HTTP Socket") == std::string::npos;
     }
-    if (CacheLog().find("Accepting HTTP Socket connections") != std::string::npos) {
+    if (CacheLog().find("Accepting HTTP Socket connections") != std::string::npos &&
+        Listening(port_)) {
       failure_.clear();
       return true;
     }
@@ -187,10 +213,28 @@ bool SquidServer::Start(const Options& options) {
 }
 
 SquidServer::~SquidServer() {
-  // Straight to SIGKILL: squid takes over a second to shut down even with shutdown_lifetime 0,
-  // and nothing it would do then matters here (its logs are written line by line, it caches
-  // nothing). Its helpers end when their standard input closes.
+  // Straight to SIGKILL: squid takes over a second to shut down even with shutdown_lifetime 0.
+  // Its logs are written line by line and it caches nothing; of its clean-up only the removal of
+  // its shared memory segments is missed, and done here. Its helpers end when their standard
+  // input closes.
   StopServer(pid_, std::chrono::seconds(0));
+  if (service_.empty()) return;
+  for (const auto& name : ListFolder(kSharedMemory)) {
+    if (name.rfind(service_ + "-", 0) == 0) {
+      std::error_code ignored;
+      std::filesystem::remove(std::string(kSharedMemory) + "/" + name, ignored);
+    }
+  }
+}
+
+bool SquidServer::running() const {
+  int status = 0;
+  if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
+    failure_ = "squid exited (status " + std::to_string(status) +
+               "): " + ReadFile(dir_->path() / "output.txt") + CacheLog();
+  }
+  return pid_ > 0;
 }
 
 std::string SquidServer::Url() const { return "http://127.0.0.1:" + std::to_string(port_); }

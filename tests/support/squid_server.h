@@ -58,7 +58,8 @@ class SquidServer {
   SquidServer(const SquidServer&) = delete;
   SquidServer& operator=(const SquidServer&) = delete;
 
-  bool running() const { return pid_ > 0; }
+  // False once squid exited, then with its last words in Failure().
+  bool running() const;
   std::uint16_t port() const { return port_; }
   // "http://127.0.0.1:PORT"
   std::string Url() const;
@@ -90,9 +91,10 @@ class SquidServer {
   bool Start(const Options& options);
 
   std::unique_ptr<TempDir> dir_;
+  std::string service_;  // squid's -n
   std::uint16_t port_ = 0;
-  pid_t pid_ = -1;
-  std::string failure_;
+  mutable pid_t pid_ = -1;
+  mutable std::string failure_;
 };
 
 }  // namespace rztest
