@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -19,6 +20,7 @@
 #include "support/cannot_run.h"
 #include "support/refresh_fixture.h"
 #include "support/server_process.h"
+#include "support/squid_server.h"
 #include "support/tinyproxy_server.h"
 #include "support/tls_file_server.h"
 #include "support/web_server.h"
@@ -164,8 +166,9 @@ class TlsHostTest : public testing::Test {
     }
   }
 
-  RunResult Refresh(const std::string& url) {
-    ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply({url})));
+  RunResult Refresh(const std::string& url) { return Refresh(std::vector<std::string>{url}); }
+  RunResult Refresh(const std::vector<std::string>& urls) {
+    ScriptServer service(rztest::ServiceAnswering(rztest::GetAdReply(urls)));
     // -v: the failure lines say why, in the test's message.
     const RunResult result = folder_->RunArgs(
         {"-v", "OUTSIDE-0042", "HARDWARE-7", service.BaseUrl() + "/AdService.asmx"});
@@ -406,6 +409,100 @@ INSTANTIATE_TEST_SUITE_P(Https, KeptAlive,
                          });
 
 INSTANTIATE_TEST_SUITE_P(Https, TlsResume, testing::Values(Host::kLinux, Host::kWindows),
+                         [](const testing::TestParamInfo<Host>& param) {
+                           return HostName(param.param);
+                         });
+
+// The proxy settings of the host under test while this lives: the variables on Linux (the
+// service at 127.0.0.1 goes direct), the current user's Internet Settings in the Wine prefix.
+class HostProxy {
+ public:
+  HostProxy(Host host, const std::string& server) : host_(host) {
+    if (host == Host::kLinux) {
+      for (const char* name : {"http_proxy", "https_proxy"}) ::setenv(name, server.c_str(), 1);
+      ::setenv("no_proxy", "127.0.0.1", 1);
+      return;
+    }
+    Set("ProxyEnable", "REG_DWORD", "1");
+    Set("ProxyServer", "REG_SZ", server.substr(server.find("://") + 3));
+    Set("ProxyOverride", "REG_SZ", "127.0.0.1");
+  }
+  ~HostProxy() {
+    if (host_ == Host::kLinux) {
+      for (const char* name : {"http_proxy", "https_proxy", "no_proxy"}) ::unsetenv(name);
+      return;
+    }
+    for (const char* name : {"ProxyServer", "ProxyOverride"}) {
+      RunWindowsTool("reg", {"delete", kKey, "/v", name, "/f"});
+    }
+    Set("ProxyEnable", "REG_DWORD", "0");
+  }
+  HostProxy(const HostProxy&) = delete;
+  HostProxy& operator=(const HostProxy&) = delete;
+
+ private:
+  static constexpr char kKey[] =
+      "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  static void Set(const char* name, const char* type, const std::string& value) {
+    EXPECT_EQ(RunWindowsTool("reg", {"add", kKey, "/v", name, "/t", type, "/d", value, "/f"}), 0);
+  }
+  Host host_;
+};
+
+// Files through a squid that demands NTLM, with the user and password in the proxy setting: http
+// in the proxy form and https through the tunnel, each connection authenticated once, a kept
+// tunnel not again; a wrong password fails every file and caches nothing.
+class ThroughNtlmProxy : public TlsHostTest, public testing::WithParamInterface<Host> {};
+
+TEST_P(ThroughNtlmProxy, EveryFileOrNone) {
+  Prepare(GetParam());
+  if (!rztest::SquidServer::Available()) RZT_CANNOT_RUN("squid is not installed");
+  const rztest::SquidServer squid("rzuser", "s3cret");
+  ASSERT_TRUE(squid.running()) << squid.Failure();
+  const std::vector<std::string> names = {"h1.bin", "h2.bin", "s1.bin", "s2.bin"};
+  std::vector<std::string> urls;
+  for (const std::string& name : names) {
+    servers->tls->WriteFile(name, kFile + name);
+    urls.push_back((name[0] == 'h' ? servers->tls->PlainUrl() : servers->tls->GoodUrl()) + "/" +
+                   name);
+  }
+  const std::string at = "@127.0.0.1:" + std::to_string(squid.port());
+  RunResult refused;
+  {
+    const HostProxy proxy(GetParam(), "http://rzuser:wrong" + at);
+    refused = Refresh(urls);
+  }
+  EXPECT_EQ(refused.exitCode, 2) << Describe(refused);
+  EXPECT_NE(
+      (refused.out + refused.err).find("407 asking for NTLM; it refused the NTLM credentials)"),
+      std::string::npos)
+      << Describe(refused);
+  EXPECT_EQ(rztest::CacheContents(folder_->CacheDir()), std::vector<std::string>());
+  RunResult result;
+  {
+    const HostProxy proxy(GetParam(), "http://rzuser:s3cret" + at);
+    result = Refresh(urls);
+  }
+  EXPECT_EQ(result.exitCode, 0) << Describe(result);
+  for (const std::string& name : names) {
+    EXPECT_TRUE(rztest::ReadFile(folder_->CachePath(name)) == kFile + name) << name;
+  }
+  EXPECT_TRUE(squid.WaitForAuthenticated(4)) << squid.Log();
+  EXPECT_EQ(squid.AuthenticatedRequests(), 4) << squid.Log();
+  // One handshake per connection: a connection that got through saw one challenge at most (the
+  // refused run's saw the challenge and the refusal).
+  std::map<std::uint16_t, int> challenges;
+  for (const rztest::SquidServer::Entry& entry : squid.Entries()) {
+    if (entry.status == 407) ++challenges[entry.clientPort];
+  }
+  for (const rztest::SquidServer::Entry& entry : squid.Entries()) {
+    if (entry.user == "rzuser") {
+      EXPECT_LE(challenges[entry.clientPort], 1) << squid.Log();
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxy, ThroughNtlmProxy, testing::Values(Host::kLinux, Host::kWindows),
                          [](const testing::TestParamInfo<Host>& param) {
                            return HostName(param.param);
                          });

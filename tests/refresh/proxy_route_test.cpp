@@ -203,6 +203,106 @@ INSTANTIATE_TEST_SUITE_P(
                  true}),
     [](const testing::TestParamInfo<ProxyRow>& row) { return row.param.name; });
 
+// A proxy that asks for NTLM: the first request is answered 407 with the schemes `offer` names;
+// on the handshake's connection, its first token gets a well-formed challenge, and its answer
+// what `last` says.
+enum class Last { kFile, kRefusal, kClose };
+
+struct HandshakeRow {
+  const char* name;
+  const char* server;  // %P: the proxy's port
+  const char* offer;   // the 407's Proxy-Authenticate values, one per line
+  Last last;
+  int connections;   // to the proxy: 2 with a handshake
+  const char* line;  // a debug line the pass writes (checked on Linux); "" on success
+  bool linuxOnly;
+};
+
+class ProxyHandshakeRoute : public RefreshTest, public testing::WithParamInterface<HandshakeRow> {};
+
+constexpr char kChallenge[] =
+    "TlRMTVNTUAACAAAACAAIADgAAAAFgomiAQIDBAUGBwgAAAAAAAAAAB4AHgBAAAAABgGxHQAAAA9UAEUAUwBUAAIACABUAE"
+    "UAUwBUAAEACgBQAFIATwBYAFkAAAAAAA==";
+
+TEST_P(ProxyHandshakeRoute, Row) {
+  const HandshakeRow& row = GetParam();
+  if (row.linuxOnly && kWindowsBuild) return;
+  const std::string body = PatternBytes(300, 12);
+  std::vector<std::string> asks;
+  for (std::string offer = row.offer; !offer.empty();) {
+    const std::size_t end = offer.find('\n');
+    asks.push_back("Proxy-Authenticate: " + offer.substr(0, end));
+    offer.erase(0, end == std::string::npos ? offer.size() : end + 1);
+  }
+  Script handshake = Script().ReadRequest();
+  if (row.last == Last::kClose) {
+    handshake.Close();
+  } else {
+    handshake
+        .Send(
+            HttpResponse(407, "challenge", {std::string("Proxy-Authenticate: NTLM ") + kChallenge}))
+        .ReadRequest()
+        .Send(row.last == Last::kFile ? HttpResponse(200, body) : HttpResponse(407, "no", asks));
+  }
+  ScriptServer proxy({Script().ReadRequest().Send(HttpResponse(407, "asks", asks)), handshake});
+  const SystemProxy settings(Replaced(row.server, "%P", std::to_string(proxy.port())), "");
+  rz::CacheFolder cache(cacheDir());
+  ASSERT_TRUE(cache.Lock());
+#ifndef _WIN32
+  setenv("RAZARA_DEBUG", "1", 1);
+  testing::internal::CaptureStderr();
+#endif
+  const bool fetched = row.last == Last::kFile && row.connections == 2;
+  EXPECT_EQ(rz::DownloadMissingAds({"http://files.test/a.bin"}, cache), fetched);
+#ifndef _WIN32
+  const std::string lines = testing::internal::GetCapturedStderr();
+  unsetenv("RAZARA_DEBUG");
+  EXPECT_NE(lines.find(Replaced(row.line, "%P", std::to_string(proxy.port()))), std::string::npos)
+      << lines;
+  EXPECT_EQ(lines.find("TlRM"), std::string::npos) << "a token in a debug line";
+#endif
+  EXPECT_EQ(ReadFile(CachePath("a.bin")), fetched ? body : "");
+  EXPECT_EQ(proxy.Connections(), row.connections);
+  const std::string first = proxy.WaitForRequest(0);
+  EXPECT_EQ(first.find("NTLM"), std::string::npos) << "asked before the proxy did: " << first;
+  if (row.connections < 2) return;
+  // The handshake: the token, then the answer to the challenge, on one connection, each with the
+  // keep-alive and without the Basic line.
+  const std::string exchange = proxy.WaitForRequest(1);
+  const std::size_t answer = exchange.find("Proxy-Authorization: NTLM TlRMTVNTUAAD");
+  EXPECT_EQ(exchange.find("GET http://files.test/a.bin HTTP/1.0\r\nHost: files.test:80\r\n"
+                          "Proxy-Authorization: NTLM TlRMTVNTUAAB"),
+            0u)
+      << exchange;
+  EXPECT_EQ(answer == std::string::npos, row.last == Last::kClose) << exchange;
+  EXPECT_EQ(exchange.find("Basic"), std::string::npos) << exchange;
+  EXPECT_NE(exchange.find("Proxy-Connection: keep-alive\r\n\r\n"), std::string::npos) << exchange;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProxyHandshakeRoute,
+    testing::Values(
+        HandshakeRow{"Ntlm", "http://u:p@127.0.0.1:%P", "NTLM\nBasic realm=\"p\"", Last::kFile, 2,
+                     "", false},
+        HandshakeRow{"RefusedAnswer", "http://u:p@127.0.0.1:%P", "NTLM", Last::kRefusal, 2,
+                     "failed: -816 (proxy authentication failed; through proxy 127.0.0.1:%P, "
+                     "which answered 407 asking for NTLM; it refused the NTLM credentials)",
+                     false},
+        HandshakeRow{"ClosedMidway", "http://u:p@127.0.0.1:%P", "NTLM", Last::kClose, 2,
+                     "; it closed the connection within the NTLM handshake)", false},
+        HandshakeRow{"OnlyDigest", "http://u:p@127.0.0.1:%P", "Digest realm=\"p, q\", nonce=\"1\"",
+                     Last::kFile, 1,
+                     "failed: -809 (server answered a status other than success; through proxy "
+                     "127.0.0.1:%P, which answered 407 asking for Digest; downloads answer none "
+                     "of these)",
+                     false},
+        // Only the logged-on user's credentials answer without a user in the setting: Windows.
+        HandshakeRow{"NoCredentials", "127.0.0.1:%P", "Negotiate\nNTLM", Last::kFile, 1,
+                     "which answered 407 asking for Negotiate, NTLM; it needs a user and password "
+                     "in the proxy setting on this system)",
+                     true}),
+    [](const testing::TestParamInfo<HandshakeRow>& row) { return row.param.name; });
+
 #ifdef _WIN32
 // Automatic configuration, on Windows only: a setup script served on loopback and named in the
 // per-connection settings (version 0x46; flags 1 direct, 4 a setup script, 8 detection), which
