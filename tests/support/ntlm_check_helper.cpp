@@ -41,24 +41,14 @@ std::uint32_t Get(const Bytes& in, std::size_t at, int size) {  // little-endian
   return value;
 }
 
-// UTF-8 to UTF-16LE. Windows uppercases the user name fully; ASCII is enough for test users.
-Bytes Utf16(const std::string& utf8, bool upper = false) {
+// Test users and passwords are ASCII: UTF-16LE is each byte and a zero; `upper` uppercases it, as
+// NTLMv2 does the user name.
+Bytes Utf16(const std::string& text, bool upper = false) {
   Bytes out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<std::uint8_t>(utf8[i]);
-    const int extra = lead >= 0xf0 ? 3 : lead >= 0xe0 ? 2 : lead >= 0xc0 ? 1 : 0;
-    std::uint32_t cp = extra == 0 ? lead : lead & (0x3fu >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      cp = (cp << 6) | (static_cast<std::uint8_t>(utf8[i + k]) & 0x3fu);
-    }
-    i += static_cast<std::size_t>(extra) + 1;
-    if (upper && cp >= 'a' && cp <= 'z') cp -= 'a' - 'A';
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      Put16(out, 0xd800 + (cp >> 10));
-      cp = 0xdc00 + (cp & 0x3ff);
-    }
-    Put16(out, cp);
+  for (char c : text) {
+    if (upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    out += c;
+    out += '\0';
   }
   return out;
 }

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -26,26 +25,10 @@ namespace rztest {
 namespace {
 
 constexpr const char* kSquid = "/usr/sbin/squid";
-constexpr const char* kDigestHelper = "/usr/lib/squid/digest_file_auth";
 constexpr const char* kHelper = RZ_NTLM_CHECK_HELPER;  // set by tests/CMakeLists.txt
 // squid started as root runs as this user, and so do its helpers.
 constexpr const char* kSquidUser = "proxy";
 constexpr const char* kSharedMemory = "/dev/shm";
-
-// squid splits a helper's command line at white space and reads '#' as a comment.
-bool FitsOnHelperLine(const std::string& word) {
-  return !word.empty() && word.find_first_of(" \t\r\n#\"'\\") == std::string::npos;
-}
-
-template <typename Done>
-bool Poll(Done done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
 
 // Whether a socket listens on 127.0.0.1:port, from the kernel's table of TCP sockets.
 bool Listening(std::uint16_t port) {
@@ -63,9 +46,10 @@ bool Listening(std::uint16_t port) {
   return false;
 }
 
-std::string Config(const std::string& dir, std::uint16_t port, const SquidServer::Options& o) {
-  const std::string helper =
-      dir + "/ntlm_check_helper " + o.user + " " + o.password + " " + o.domain;
+// The user and password go on the helper's command line, which squid splits at white space.
+std::string Config(const std::string& dir, std::uint16_t port, const std::string& user,
+                   const std::string& password) {
+  const std::string helper = dir + "/ntlm_check_helper " + user + " " + password;
   std::ostringstream c;
   c << "http_port 127.0.0.1:" << port << "\n"
     << "visible_hostname rz-test-squid\n"
@@ -85,26 +69,10 @@ std::string Config(const std::string& dir, std::uint16_t port, const SquidServer
     << "pinger_enable off\n"
     << "dns_nameservers 127.0.0.1\n"
     << "shutdown_lifetime 0 seconds\n";
-  for (const auto scheme : o.schemes) {
-    // Each handshake in progress holds a helper: enough for a few parallel connections.
-    switch (scheme) {
-      case SquidServer::Scheme::kNtlm:
-        c << "auth_param ntlm program " << helper << "\n"
-          << "auth_param ntlm children 10 startup=0 idle=1\n"
-          << "auth_param ntlm keep_alive on\n";
-        break;
-      case SquidServer::Scheme::kNegotiate:
-        c << "auth_param negotiate program " << helper << "\n"
-          << "auth_param negotiate children 10 startup=0 idle=1\n"
-          << "auth_param negotiate keep_alive on\n";
-        break;
-      case SquidServer::Scheme::kDigest:
-        c << "auth_param digest program " << kDigestHelper << " " << dir << "/digest.txt\n"
-          << "auth_param digest children 2 startup=0 idle=1\n"
-          << "auth_param digest realm rz-test\n";
-        break;
-    }
-  }
+  // Each handshake in progress holds a helper: enough for a few parallel connections.
+  c << "auth_param ntlm program " << helper << "\n"
+    << "auth_param ntlm children 10 startup=0 idle=1\n"
+    << "auth_param ntlm keep_alive on\n";
   // Clients and targets on loopback only; the stock limits (CONNECT to 443, Safe_ports) are
   // not there, so a tunnel may go to any test server's port.
   c << "acl rz_clients src 127.0.0.0/8 ::1\n"
@@ -120,19 +88,10 @@ std::string Config(const std::string& dir, std::uint16_t port, const SquidServer
 }  // namespace
 
 bool SquidServer::Available() {
-  return ::access(kSquid, X_OK) == 0 && ::access(kHelper, X_OK) == 0 &&
-         ::access(kDigestHelper, X_OK) == 0;
+  return ::access(kSquid, X_OK) == 0 && ::access(kHelper, X_OK) == 0;
 }
 
-SquidServer::SquidServer(const std::string& user, const std::string& password)
-    : SquidServer(Options{user, password}) {}
-
-SquidServer::SquidServer(const Options& options) {
-  if (!FitsOnHelperLine(options.user) || !FitsOnHelperLine(options.password) ||
-      !FitsOnHelperLine(options.domain)) {
-    failure_ = "user, password and domain must be non-empty, without spaces, quotes or '#'";
-    return;
-  }
+SquidServer::SquidServer(const std::string& user, const std::string& password) {
   try {
     dir_ = std::make_unique<TempDir>("rz-squid");
   } catch (const std::exception& e) {
@@ -146,11 +105,11 @@ SquidServer::SquidServer(const Options& options) {
   }
   // A port picked free may be taken before squid binds it; squid then exits, and another try
   // follows.
-  for (int attempt = 0; attempt < 3 && !Start(options); ++attempt) {
+  for (int attempt = 0; attempt < 3 && !Start(user, password); ++attempt) {
   }
 }
 
-bool SquidServer::Start(const Options& options) {
+bool SquidServer::Start(const std::string& user, const std::string& password) {
   namespace fs = std::filesystem;
   const std::string dir = dir_->path().string();
   for (const char* name : {"/access.log", "/cache.log", "/output.txt", "/squid.pid"}) {
@@ -162,8 +121,7 @@ bool SquidServer::Start(const Options& options) {
   // writes its logs as that user: everything it needs is in this folder, which that user owns.
   std::error_code error;
   fs::copy_file(kHelper, dir + "/ntlm_check_helper", fs::copy_options::overwrite_existing, error);
-  if (error || !WriteFile(dir + "/squid.conf", Config(dir, port_, options)) ||
-      !WriteFile(dir + "/digest.txt", options.user + ":" + options.password + "\n")) {
+  if (error || !WriteFile(dir + "/squid.conf", Config(dir, port_, user, password))) {
     failure_ = "cannot prepare " + dir;
     return true;
   }
@@ -174,7 +132,7 @@ bool SquidServer::Start(const Options& options) {
       failure_ = std::string("no user ") + kSquidUser + " for squid to run as";
       return true;
     }
-    for (const auto& path : {dir, dir + "/ntlm_check_helper", dir + "/digest.txt"}) {
+    for (const auto& path : {dir, dir + "/ntlm_check_helper"}) {
       if (::chown(path.c_str(), account->pw_uid, account->pw_gid) != 0) {
         failure_ = "cannot hand " + path + " to " + kSquidUser;
         return true;
@@ -237,8 +195,6 @@ bool SquidServer::running() const {
   return pid_ > 0;
 }
 
-std::string SquidServer::Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
 std::string SquidServer::Failure() const { return failure_; }
 
 std::string SquidServer::Log() const { return dir_ ? ReadFile(dir_->path() / "access.log") : ""; }
@@ -270,18 +226,13 @@ int SquidServer::AuthenticatedRequests() const {
   return count;
 }
 
-int SquidServer::Connections() const {
-  std::set<std::uint16_t> ports;
-  for (const auto& entry : Entries()) ports.insert(entry.clientPort);
-  return static_cast<int>(ports.size());
-}
-
-bool SquidServer::WaitForEntries(std::size_t count, std::chrono::milliseconds limit) const {
-  return Poll([&] { return Entries().size() >= count; }, limit);
-}
-
 bool SquidServer::WaitForAuthenticated(int count, std::chrono::milliseconds limit) const {
-  return Poll([&] { return AuthenticatedRequests() >= count; }, limit);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (AuthenticatedRequests() < count) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
 }
 
 }  // namespace rztest

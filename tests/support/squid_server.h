@@ -22,22 +22,6 @@ class TempDir;
 
 class SquidServer {
  public:
-  // The schemes squid offers, in the order of its Proxy-Authenticate headers.
-  enum class Scheme {
-    kNtlm,
-    // The same helper answers Negotiate, for clients that send bare NTLM tokens in it (SSPI and
-    // GSS-API do with explicit credentials and no Kerberos).
-    kNegotiate,
-    // Digest, which the library does not speak; its helper knows the same user and password.
-    kDigest,
-  };
-  struct Options {
-    std::string user;
-    std::string password;
-    // The domain the challenge names; the client's answer may carry any domain.
-    std::string domain = "RZTEST";
-    std::vector<Scheme> schemes = {Scheme::kNtlm};
-  };
   // One line of the access log.
   struct Entry {
     std::uint16_t clientPort = 0;  // the client's end of the TCP connection
@@ -50,9 +34,9 @@ class SquidServer {
   // True when squid and the helper are installed and built.
   static bool Available();
 
-  // Starts squid demanding NTLM from `user` and waits (up to 10 s) until it listens.
+  // Starts squid demanding NTLM from `user` and waits (up to 10 s) until it listens. The user
+  // and password may not hold white space, quotes or '#'.
   SquidServer(const std::string& user, const std::string& password);
-  explicit SquidServer(const Options& options);
   // Stops squid and removes its folder.
   ~SquidServer();
   SquidServer(const SquidServer&) = delete;
@@ -61,8 +45,6 @@ class SquidServer {
   // False once squid exited, then with its last words in Failure().
   bool running() const;
   std::uint16_t port() const { return port_; }
-  // "http://127.0.0.1:PORT"
-  std::string Url() const;
   // Why the proxy is not running, with whatever it wrote, for test messages.
   std::string Failure() const;
   // The access log so far: one line per request, the handshake's 407s included, written when
@@ -77,18 +59,13 @@ class SquidServer {
   std::vector<Entry> Entries() const;
   // Requests that went through as an authenticated user.
   int AuthenticatedRequests() const;
-  // TCP connections clients opened, counted as distinct client ports in the access log. squid
-  // logs a connection with its first completed request, or, when it sent none, once it closed.
-  int Connections() const;
-  // True once the access log holds at least `count` lines, or `count` authenticated requests;
-  // false when `limit` passed first.
-  bool WaitForEntries(std::size_t count,
-                      std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+  // True once the access log holds `count` authenticated requests; false when `limit` passed
+  // first.
   bool WaitForAuthenticated(int count,
                             std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
  private:
-  bool Start(const Options& options);
+  bool Start(const std::string& user, const std::string& password);
 
   std::unique_ptr<TempDir> dir_;
   std::string service_;  // squid's -n
