@@ -121,6 +121,15 @@ class ZeroFillPastDelivered {
 }  // namespace
 
 Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros) {
+  return ReceiveChunk(buffer, length, budgetMicros, kWaitSliceMicros);
+}
+
+Status MySocket::ReceiveAnswer(char* buffer, std::int32_t& length) {
+  return ReceiveChunk(buffer, length, kReceiveBudgetMicros, 0);
+}
+
+Status MySocket::ReceiveChunk(char* buffer, std::int32_t& length, std::int32_t budgetMicros,
+                              int moreMicros) {
   if (buffer == nullptr || length <= 0) {
     return kNoData;
   }
@@ -149,7 +158,7 @@ Status MySocket::ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t 
   }
   // Learn whether more (or the server's close) is already waiting, without the callback.
   int error = 0;
-  const platform::WaitResult more = platform::WaitReadable(socket_, kWaitSliceMicros, error);
+  const platform::WaitResult more = platform::WaitReadable(socket_, moreMicros, error);
   length = static_cast<std::int32_t>(received);
   return more == platform::WaitResult::kReady ? kMoreData : kOk;
 }

@@ -62,6 +62,10 @@ class MySocket {
   Status ReceiveWithin(char* buffer, std::int32_t& length, std::int32_t budgetMicros);
   // ReceiveWithin with the 30-second budget.
   Status Receive(char* buffer, std::int32_t& length);
+  // Receive from a peer that says nothing more until it is asked again (a proxy's answer to
+  // CONNECT, its challenges): whether more is waiting is looked at without waiting, as over TLS,
+  // or each answer would cost a whole slice.
+  Status ReceiveAnswer(char* buffer, std::int32_t& length);
   // Closes the socket and ends the socket library use that Open started. 0, or -1.
   Status Close();
 
@@ -74,6 +78,9 @@ class MySocket {
   // kStoppedByCallback, kTimedOut when `budgetMicros` of empty slices passed (at once when it is
   // zero or less), or a positive platform code when a wait failed.
   Status WaitUntilReady(bool forWrite, std::int32_t budgetMicros);
+  // ReceiveWithin, looking for more for at most `moreMicros`.
+  Status ReceiveChunk(char* buffer, std::int32_t& length, std::int32_t budgetMicros,
+                      int moreMicros);
   // Send and ReceiveWithin through the TLS session (my_socket_tls.cpp).
   Status SendTls(const char* data, std::int32_t& count);
   Status ReceiveTls(char* buffer, std::int32_t& length, std::int32_t budgetMicros);

@@ -120,7 +120,7 @@ Status SkipChallengeBody(MySocket& socket, std::string_view header, std::size_t 
   std::array<char, MySocket::kMaxReceive> buffer;
   while (left > 0) {
     std::int32_t count = MySocket::kMaxReceive;
-    const Status status = socket.Receive(buffer.data(), count);
+    const Status status = socket.ReceiveAnswer(buffer.data(), count);
     if (status != kOk && status != kMoreData) return status;
     if (count <= 0 || count > left) return kBadResponseHeader;
     left -= count;

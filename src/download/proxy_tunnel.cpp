@@ -58,7 +58,7 @@ Status AskForTunnel(MySocket& socket, const std::string& request, ConnectAnswer&
   Status verdict = kMoreData;
   while (verdict == kMoreData) {
     std::int32_t received = MySocket::kMaxReceive;
-    const Status status = socket.Receive(buffer.data(), received);
+    const Status status = socket.ReceiveAnswer(buffer.data(), received);
     if (status == kConnectionClosed) return kBadResponseHeader;
     if (status != kOk && status != kMoreData) return status;
     verdict = answer.Append(buffer.data(), static_cast<std::size_t>(received));

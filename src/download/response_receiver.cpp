@@ -166,7 +166,11 @@ class Reception {
   // stream; or the receive's failure.
   Status ReceiveChunk(std::int32_t& length) {
     length = kChunkBytes;
-    const Status received = d_.connection->Receive(buffer_.data(), length);
+    // A handshake keeps its connection open: neither a challenge nor the body that ends at its
+    // length is followed by anything until the next request, not even the close.
+    const Status received = d_.proxyHandshake != nullptr
+                                ? d_.connection->ReceiveAnswer(buffer_.data(), length)
+                                : d_.connection->Receive(buffer_.data(), length);
     if (received == kConnectionClosed) return received;
     // 0 and kMoreData both deliver a chunk; whether more is waiting changes nothing here.
     if (received != kOk && received != kMoreData) return received;
