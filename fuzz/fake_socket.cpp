@@ -71,4 +71,8 @@ Status MySocket::Receive(char* buffer, std::int32_t& length) {
   return ReceiveWithin(buffer, length, kReceiveBudgetMicros);
 }
 
+Status MySocket::ReceiveAnswer(char* buffer, std::int32_t& length) {
+  return ReceiveWithin(buffer, length, kReceiveBudgetMicros);
+}
+
 }  // namespace rz
