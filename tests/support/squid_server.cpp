@@ -209,10 +209,10 @@ std::vector<SquidServer::Entry> SquidServer::Entries() const {
   std::string line;
   while (std::getline(lines, line)) {
     std::istringstream words(line);
-    std::string time;
+    std::string time, method, url;
     unsigned port = 0;
     Entry entry;
-    if (words >> time >> port >> entry.method >> entry.url >> entry.status >> entry.user) {
+    if (words >> time >> port >> method >> url >> entry.status >> entry.user) {
       entry.clientPort = static_cast<std::uint16_t>(port);
       entries.push_back(entry);
     }

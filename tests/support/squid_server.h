@@ -25,8 +25,6 @@ class SquidServer {
   // One line of the access log.
   struct Entry {
     std::uint16_t clientPort = 0;  // the client's end of the TCP connection
-    std::string method;            // "GET", "CONNECT"; "-" for a connection that sent nothing
-    std::string url;               // absolute URL, or host:port for CONNECT
     int status = 0;                // 407 for each handshake step; 0 when nothing was answered
     std::string user;              // the authenticated user, "-" for none
   };
