@@ -234,13 +234,14 @@ TEST_P(ProxyHandshakeRoute, Row) {
     asks.push_back("Proxy-Authenticate: " + offer.substr(0, end));
     offer.erase(0, end == std::string::npos ? offer.size() : end + 1);
   }
+  // The scheme offered first is the one answered; either takes bare NTLM tokens.
+  const std::string scheme = std::string(row.offer).substr(0, std::string(row.offer).find('\n'));
   Script handshake = Script().ReadRequest();
   if (row.last == Last::kClose) {
     handshake.Close();
   } else {
     handshake
-        .Send(
-            HttpResponse(407, "challenge", {std::string("Proxy-Authenticate: NTLM ") + kChallenge}))
+        .Send(HttpResponse(407, "challenge", {"Proxy-Authenticate: " + scheme + " " + kChallenge}))
         .ReadRequest()
         .Send(row.last == Last::kFile ? HttpResponse(200, body) : HttpResponse(407, "no", asks));
   }
@@ -269,9 +270,10 @@ TEST_P(ProxyHandshakeRoute, Row) {
   // The handshake: the token, then the answer to the challenge, on one connection, each with the
   // keep-alive and without the Basic line.
   const std::string exchange = proxy.WaitForRequest(1);
-  const std::size_t answer = exchange.find("Proxy-Authorization: NTLM TlRMTVNTUAAD");
+  const std::size_t answer = exchange.find("Proxy-Authorization: " + scheme + " TlRMTVNTUAAD");
   EXPECT_EQ(exchange.find("GET http://files.test/a.bin HTTP/1.0\r\nHost: files.test:80\r\n"
-                          "Proxy-Authorization: NTLM TlRMTVNTUAAB"),
+                          "Proxy-Authorization: " +
+                          scheme + " TlRMTVNTUAAB"),
             0u)
       << exchange;
   EXPECT_EQ(answer == std::string::npos, row.last == Last::kClose) << exchange;
@@ -284,6 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         HandshakeRow{"Ntlm", "http://u:p@127.0.0.1:%P", "NTLM\nBasic realm=\"p\"", Last::kFile, 2,
                      "", false},
+        HandshakeRow{"Negotiate", "http://u:p@127.0.0.1:%P", "Negotiate\nNTLM", Last::kFile, 2, "",
+                     false},
         HandshakeRow{"RefusedAnswer", "http://u:p@127.0.0.1:%P", "NTLM", Last::kRefusal, 2,
                      "failed: -816 (proxy authentication failed; through proxy 127.0.0.1:%P, "
                      "which answered 407 asking for NTLM; it refused the NTLM credentials)",

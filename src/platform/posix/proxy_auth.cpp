@@ -17,14 +17,15 @@
 namespace rz::platform {
 namespace {
 
-// DER bodies of 1.3.6.1.4.1.311.2.2.10 (NTLMSSP) and 1.3.6.1.5.5.2 (SPNEGO). gss_OID_desc wants a
-// mutable pointer; nothing writes through it.
+// The DER body of 1.3.6.1.4.1.311.2.2.10 (NTLMSSP). gss_OID_desc wants a mutable pointer; nothing
+// writes through it.
+//
+// Negotiate is answered with bare NTLM tokens too, as SSPI's Negotiate answers when NTLM is all it
+// has: with only the setting's user and password there is no Kerberos to negotiate, and proxies
+// that hand a SPNEGO token to their Kerberos helper would refuse a wrapped one.
 char kNtlmOidBytes[] = "\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a";
-char kSpnegoOidBytes[] = "\x2b\x06\x01\x05\x05\x02";
 gss_OID_desc kNtlmOid{static_cast<OM_uint32>(sizeof kNtlmOidBytes - 1), kNtlmOidBytes};
-gss_OID_desc kSpnegoOid{static_cast<OM_uint32>(sizeof kSpnegoOidBytes - 1), kSpnegoOidBytes};
 gss_OID_set_desc kNtlmOnly{1, &kNtlmOid};
-gss_OID_set_desc kSpnegoOnly{1, &kSpnegoOid};
 
 // gss-ntlmssp's credential store key for the NT hash as hex digits (GSS_NTLMSSP_CS_NTHASH in its
 // own header, which Debian does not ship).
@@ -214,7 +215,6 @@ void Redact(std::string& text, std::string_view part) {
 }  // namespace
 
 struct AuthSession::State {
-  AuthPackage package = AuthPackage::kNtlm;
   bool given = false;
   std::string target;  // "HTTP@host"
   std::string user;
@@ -294,10 +294,8 @@ AuthStep AuthSession::State::Start() {
   return Acquire(userName.get());
 }
 
-// Both packages take the NTLM credential, as its NT hash, through gss-ntlmssp's credential store.
-// SPNEGO given a password (gss_acquire_cred_with_password) hands it to every mechanism, and
-// Kerberos then asks the realm's KDC for a ticket at once; given an NTLM credential as is, it
-// ignores it and acquires a default one of its own. The store reaches gss-ntlmssp alone.
+// The NTLM credential, as its NT hash, through gss-ntlmssp's credential store: acquiring it from
+// the password instead leaks an OpenSSL context in gss-ntlmssp on every call.
 AuthStep AuthSession::State::Acquire(gss_name_t name) {
   std::string hash;
   const Hashed hashed =
@@ -314,25 +312,16 @@ AuthStep AuthSession::State::Acquire(gss_name_t name) {
   gss_key_value_element_desc element{kNtHashKey, hash.c_str()};
   gss_key_value_set_desc store{1, &element};
   OM_uint32 minor = 0;
-  OM_uint32 major = gss_acquire_cred_from(&minor, name, GSS_C_INDEFINITE,
-                                          package == AuthPackage::kNtlm ? &kNtlmOnly : &kSpnegoOnly,
+  OM_uint32 major = gss_acquire_cred_from(&minor, name, GSS_C_INDEFINITE, &kNtlmOnly,
                                           GSS_C_INITIATE, &store, cred.InOut(), nullptr, nullptr);
   Wipe(hash);
   if (GSS_ERROR(major)) return Refused(major, minor);
-  if (package == AuthPackage::kNegotiate) {
-    // A Kerberos ticket the user holds would otherwise be offered first, for someone other than
-    // the setting names.
-    major = gss_set_neg_mechs(&minor, cred.get(), &kNtlmOnly);
-    if (GSS_ERROR(major)) return Refused(major, minor);
-  }
   return AuthStep::kContinue;
 }
 
-AuthSession::AuthSession(AuthPackage package, std::string_view proxyHost,
-                         const AuthIdentity& identity)
+AuthSession::AuthSession(AuthPackage, std::string_view proxyHost, const AuthIdentity& identity)
     : state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.package = package;
   s.given = identity.given;
   if (proxyHost.size() >= 2 && proxyHost.front() == '[' && proxyHost.back() == ']')
     proxyHost = proxyHost.substr(1, proxyHost.size() - 2);
@@ -370,8 +359,7 @@ AuthStep AuthSession::Step(std::string_view challenge, std::string& token) {
   GssBuffer output;
   OM_uint32 minor = 0;
   const OM_uint32 major = gss_init_sec_context(
-      &minor, s.cred.get(), s.context.InOut(), s.targetName.get(),
-      s.package == AuthPackage::kNtlm ? &kNtlmOid : &kSpnegoOid, 0, GSS_C_INDEFINITE,
+      &minor, s.cred.get(), s.context.InOut(), s.targetName.get(), &kNtlmOid, 0, GSS_C_INDEFINITE,
       GSS_C_NO_CHANNEL_BINDINGS, challenge.empty() ? GSS_C_NO_BUFFER : &input, nullptr,
       &output.desc, nullptr, nullptr);
   if (GSS_ERROR(major)) return s.Refused(major, minor);
