@@ -44,6 +44,9 @@ Status HttpDownloader::Connect() {
     if (connection) {
       reusedConnection = true;
       reached = true;
+      // A kept tunnel went through its proxy's handshake when it was opened: a failure on it
+      // before any answer (the server had closed it) is no failure of the handshake.
+      if (proxyHandshake != nullptr) proxyHandshake->Accepted();
       return kOk;
     }
   }

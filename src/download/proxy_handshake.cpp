@@ -95,8 +95,8 @@ bool ProxyHandshake::Answer(std::string_view header) {
   const ProxyOffer challenge = ReadProxyOffer(header);
   const std::string& text = package_ == platform::AuthPackage::kNegotiate ? challenge.negotiateToken
                                                                           : challenge.ntlmToken;
-  // A bare scheme name after an answer (the last token, or one SPNEGO still waits on) is the
-  // proxy starting over: the answer was not good enough.
+  // A bare scheme name after an answer to a challenge (whether or not the security library
+  // called it the last token) is the proxy starting over: the answer was not good enough.
   if (text.empty()) {
     return Fail(last_ || steps_ >= 2 ? AuthFault::kRefusedAfterLast : AuthFault::kBadChallenge);
   }

@@ -69,8 +69,8 @@ Status Locate(const std::string& url, PassRoutes& routes, Where& where) {
 }
 
 // Connects, sends and receives: every step runs in order and a failed one ends the exchange
-// with its status.
-// A proxy's challenge within a handshake sends the request again on the same connection.
+// with its status. A proxy's challenge within a handshake sends the request again on the same
+// connection.
 Status Exchange(HttpDownloader& downloader, const WireUrl& wire, const StagedTarget& target) {
   // A positive code is a platform error passed on by the socket; SendRequest then fails on the
   // connection that was never made, which ends the fetch there. A TLS session that failed stays
