@@ -3,7 +3,6 @@
 #include <array>
 #include <utility>
 
-#include "download/proxy_challenge.h"
 #include "download/request_builder.h"
 #include "download/response_header.h"
 
@@ -50,12 +49,8 @@ bool ProxyHandshake::TakeToken(platform::AuthStep step, const std::string& token
   }
   // A library that is done and has nothing more to say leaves the proxy's answer as the verdict.
   if (token.empty()) return Fail(AuthFault::kRefusedAfterLast);
-  std::string encoded((token.size() + 2) / 3 * 4 + 4, '\0');
-  const std::int32_t written = Base64Encode(reinterpret_cast<const unsigned char*>(token.data()),
-                                            static_cast<std::int32_t>(token.size()), encoded.data(),
-                                            static_cast<std::int32_t>(encoded.size()));
-  if (written < 1) return Fail(AuthFault::kSystemRefused);
-  encoded.resize(static_cast<std::size_t>(written));
+  const std::string encoded = Base64Text(token);
+  if (encoded.empty()) return Fail(AuthFault::kSystemRefused);
   lines_ = std::string("Proxy-Authorization: ") + SchemeName(package_) + " " + encoded +
            "\r\nProxy-Connection: keep-alive\r\n";
   last_ = step == AuthStep::kComplete;

@@ -14,6 +14,8 @@ namespace {
 // of its own, and a long token must not cost the URL its room.
 constexpr std::size_t kRequestBytes = 4096;
 constexpr char kCrLf[] = "\r\n";
+// Far above any credentials (16 KiB) or handshake token a request carries.
+constexpr std::size_t kMaxBase64Bytes = 64 * 1024;
 
 // The decimal value at the start of `text` as strtol reads it (white space, sign, digits, 0 when
 // there are none), clamped to the 32-bit range instead of overflowing.
@@ -122,19 +124,24 @@ Status SplitUrl(const char* prefix, const char* url, std::string* hostOut, std::
   return kOk;
 }
 
+std::string Base64Text(std::string_view bytes) {
+  if (bytes.size() > kMaxBase64Bytes) return std::string();
+  std::string encoded((bytes.size() + 2) / 3 * 4 + 4, '\0');
+  const std::int32_t written = Base64Encode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                            static_cast<std::int32_t>(bytes.size()), encoded.data(),
+                                            static_cast<std::int32_t>(encoded.size()));
+  encoded.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return encoded;
+}
+
 Status BasicCredentials(std::string_view user, std::string_view password, std::string& token) {
   if (user.size() + 1 + password.size() > kMaxCredentialsBytes) return kCredentialsTooLong;
   try {
     std::string joined;
     joined.reserve(user.size() + 1 + password.size());
     joined.append(user).append(":").append(password);
-    std::string encoded((joined.size() + 2) / 3 * 4 + 4, '\0');
-    const std::int32_t written =
-        Base64Encode(reinterpret_cast<const unsigned char*>(joined.data()),
-                     static_cast<std::int32_t>(joined.size()), encoded.data(),
-                     static_cast<std::int32_t>(encoded.size()));
-    if (written < 1) return kCredentialsTooLong;
-    encoded.resize(static_cast<std::size_t>(written));
+    std::string encoded = Base64Text(joined);
+    if (encoded.empty()) return kCredentialsTooLong;
     token.swap(encoded);
     return kOk;
   } catch (const std::bad_alloc&) {

@@ -30,6 +30,10 @@ struct RequestFields {
 // used as passwords run to several KiB.
 inline constexpr std::size_t kMaxCredentialsBytes = 16 * 1024;
 
+// Standard base64 of `bytes` as text: a Basic token, a handshake's token. Empty for no bytes and
+// for more than 64 KiB of them.
+std::string Base64Text(std::string_view bytes);
+
 // The token of a proxy's Basic credentials, base64 of "user:password", for the proxy form's and
 // the tunnel's request alike. kOk, or kCredentialsTooLong past kMaxCredentialsBytes.
 Status BasicCredentials(std::string_view user, std::string_view password, std::string& token);

@@ -192,7 +192,9 @@ void RouteFailed(std::string_view url, std::string_view via, Status status) {
   Emit(line);
 }
 
-std::string DescribeAuthFailure(const AuthFailure& failure) {
+// Why a handshake with a proxy did not get the request through, e.g. "NTLM could not answer: SSPI
+// 0x8009030C: The logon attempt failed".
+static std::string DescribeAuthFailure(const AuthFailure& failure) {
   const std::string& scheme = failure.scheme;
   switch (failure.fault) {
     case AuthFault::kNone:

@@ -80,9 +80,7 @@ void Redirected(int status, std::string_view from, std::string_view to);
 void DownloadFailed(std::string_view url, std::string_view name, Status status,
                     std::string_view proxy = {}, int proxyStatus = 0,
                     const Unusable* unusable = nullptr, const AuthFailure* auth = nullptr);
-// Why a handshake with a proxy did not get the request through, e.g. "NTLM could not answer: SSPI
-// 0x8009030C: The logon attempt failed".
-std::string DescribeAuthFailure(const AuthFailure& failure);
+
 // An entry failed before any fetch: `entry` is the list entry as given, `why` says what is wrong.
 void EntryRefused(std::string_view entry, std::string_view why);
 // A fetched file did not take its name at `path` (the cache folder's, for a whole batch).
